@@ -1,0 +1,7 @@
+#include "desktop/shell/standard_streams.h"
+
+namespace vlvpn::shell {
+
+void useBinaryStandardStreams() {}
+
+}  // namespace vlvpn::shell

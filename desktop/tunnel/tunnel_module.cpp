@@ -1,0 +1,138 @@
+#include "desktop/tunnel/tunnel_module.h"
+
+#include "desktop/tunnel/event_hooks.h"
+#include "desktop/tunnel/ovpn_file_picker.h"
+
+namespace vlvpn::tunnel {
+namespace {
+
+using host::ArgType;
+using host::Args;
+using host::Method;
+using host::Promise;
+using nlohmann::json;
+
+constexpr ArgType S = ArgType::String;
+constexpr ArgType I = ArgType::Int;
+constexpr ArgType B = ArgType::Bool;
+constexpr ArgType L = ArgType::StringList;
+
+// Settles with null on success, with the error's text otherwise.
+void settleVoid(const Promise& promise, const Result<void>& outcome) {
+  if (outcome) {
+    promise.resolve();
+  } else {
+    promise.reject(outcome.error().message);
+  }
+}
+
+json pickedFileJson(const PickedFile& picked) {
+  return {{"fileName", picked.fileName}, {"content", picked.content}, {"sourceDirectory", picked.sourceDirectory}};
+}
+
+void bindEventHooks(const host::EventEmitter& emit) {
+  // Each hook is emptied and refilled, so events reach the newest instance only.
+  adapterChangedHook.set([emit](bool up) { emit("tunnelAdapterChanged", json{{"up", up}}); });
+  menuActionHook.set([emit](const json& payload) { emit("menuBarAction", payload); });
+  windowShownHook.set([emit] { emit("appWindowDidShow", std::nullopt); });
+  windowHiddenHook.set([emit] { emit("appWindowDidHide", std::nullopt); });
+  systemResumedHook.set([emit] { emit("systemDidResume", std::nullopt); });
+  systemSleepingHook.set([emit] { emit("systemWillSleep", std::nullopt); });
+}
+
+}  // namespace
+
+host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
+  const auto profiles = deps.profiles;
+  auto chooseFile = deps.chooseProfileFile;
+  const auto startThread = deps.startThread;
+
+  const auto notYet = [](const std::string& name) {
+    return [name](const Args&, Promise promise) { promise.reject("Not available yet: " + name); };
+  };
+  const auto pending = [&](const std::string& name, std::vector<ArgType> args) {
+    return Method{name, std::move(args), notYet(name)};
+  };
+
+  host::ModuleTable module;
+  module.name = kTunnelModuleName;
+  module.events = {"menuBarAction",   "appWindowDidShow", "appWindowDidHide",
+                   "systemDidResume", "systemWillSleep",  "tunnelAdapterChanged"};
+  module.methods = {
+      pending("pingHelper", {}),
+      pending("installHelper", {}),
+      {"saveOvpnProfile", {S, S, S, S},
+       [profiles](const Args& a, Promise promise) {
+         // The fourth argument is accepted for the interface's sake and not used.
+         auto saved = profiles->saveConfig(a.string(0), a.string(1), a.string(2));
+         if (!saved) return promise.reject(saved.error().message);
+         promise.resolve({{"configPath", saved.value().configPath}, {"fileName", saved.value().fileName}});
+       }},
+      {"saveOvpnProfileMeta", {S, S},
+       [profiles](const Args& a, Promise promise) { settleVoid(promise, profiles->saveMeta(a.string(0), a.string(1))); }},
+      {"listSavedOvpnProfiles", {},
+       [profiles](const Args&, Promise promise) {
+         json list = json::array();
+         for (auto& text : profiles->listMetadata()) list.push_back({{"_raw", std::move(text)}});
+         promise.resolve(std::move(list));
+       }},
+      {"deleteOvpnProfile", {S},
+       [profiles](const Args& a, Promise promise) { settleVoid(promise, profiles->remove(a.string(0))); }},
+      {"saveOvpnAuth", {S, S, S},
+       [profiles](const Args& a, Promise promise) {
+         settleVoid(promise, profiles->saveCredentials(a.string(0), {a.string(1), a.string(2)}));
+       }},
+      {"readOvpnAuth", {S},
+       [profiles](const Args& a, Promise promise) {
+         auto credentials = profiles->readCredentials(a.string(0));
+         if (!credentials) return promise.reject(credentials.error().message);
+         promise.resolve({{"username", credentials.value().username}, {"password", credentials.value().password}});
+       }},
+      pending("connectOvpn", {S, S, S, S}),
+      pending("disconnect", {}),
+      pending("getStatus", {}),
+      pending("getHelperInfo", {}),
+      pending("pingThroughTunnel", {S, I}),
+      pending("measureTcpLatency", {S, I}),
+      pending("getTrafficStats", {}),
+      pending("getDeviceMarketingName", {}),
+      {"promptVpnAuth", {S, S},
+       [](const Args&, Promise promise) { promise.reject("Interactive auth prompt not available on Windows"); }},
+      pending("setKillSwitchEnabled", {B}),
+      pending("prepareKillSwitchForReconnect", {}),
+      pending("setBlockIpv6Enabled", {B}),
+      pending("pickApp", {}),
+      {"pickOvpnFile", {},
+       [chooseFile, startThread](const Args&, Promise promise) {
+         host::runOnWorker(
+             std::move(promise),
+             [chooseFile](const Promise& p) {
+               const auto chosen = chooseFile();
+               p.resolve(chosen ? pickedFileJson(readPickedFile(*chosen)) : json::object());
+             },
+             startThread);
+       }},
+      pending("terminateApps", {L}),
+      pending("setMenuBarVisible", {B}),
+      pending("updateMenuBarMenu", {S}),
+      pending("activateApp", {}),
+      pending("isAppWindowVisible", {}),
+      pending("notifyVpnConnectedOnHide", {}),
+      pending("requestNotificationPermission", {}),
+      pending("setLaunchAtLogin", {B}),
+      pending("getLaunchAtLogin", {}),
+      pending("wasLaunchedAtStartup", {}),
+      pending("writeUserDefaults", {S, S}),
+      pending("readUserDefaults", {S}),
+      pending("writeKeychainItem", {S, S, S}),
+      pending("readKeychainItem", {S, S}),
+      pending("deleteKeychainItem", {S, S}),
+  };
+  module.initialize = [](host::EventEmitter emit) {
+    bindEventHooks(emit);
+    // The interface-change watcher and the tray thread start here once they exist.
+  };
+  return module;
+}
+
+}  // namespace vlvpn::tunnel

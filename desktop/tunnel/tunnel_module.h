@@ -1,0 +1,30 @@
+// VLVPNTunnel: the one door between the user interface and the tunnel side
+// of the program. Its method table, events and initializer.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include "desktop/host/module.h"
+#include "desktop/host/worker.h"
+#include "desktop/tunnel/profile_store.h"
+
+namespace vlvpn::tunnel {
+
+inline constexpr const char* kTunnelModuleName = "VLVPNTunnel";
+
+// What the module's methods work with; the composition root wires the real
+// ones, tests their own.
+struct TunnelModuleDeps {
+  std::shared_ptr<const ProfileStore> profiles;
+  std::function<std::optional<std::filesystem::path>()> chooseProfileFile;
+  host::ThreadStarter startThread = host::startDetachedThread;
+};
+
+// The 37 methods in registration order, the six events in declaration order,
+// and Initialize, which binds the process-wide event hooks to this instance.
+host::ModuleTable makeTunnelModule(TunnelModuleDeps deps);
+
+}  // namespace vlvpn::tunnel

@@ -1,0 +1,148 @@
+#include "desktop/tunnel/tunnel_module.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <future>
+#include <system_error>
+
+#include "desktop/tunnel/event_hooks.h"
+#include "tests/support/temp_dir.h"
+
+namespace vlvpn::tunnel {
+namespace {
+
+using host::Args;
+using host::Promise;
+using host::Settlement;
+using nlohmann::json;
+
+// Calls one method synchronously and returns what the promise settled with.
+Settlement call(const host::ModuleTable& module, const std::string& name, json args = json::array()) {
+  const host::Method* method = module.findMethod(name);
+  if (!method) return Error{"no such method"};
+  std::promise<Settlement> done;
+  method->invoke(Args(std::move(args)), Promise([&](Settlement s) { done.set_value(std::move(s)); }));
+  return done.get_future().get();
+}
+
+class TunnelModuleTest : public testing::Test {
+ protected:
+  test::TempDir base;
+  std::optional<std::filesystem::path> chosen;
+  host::ModuleTable module = makeTunnelModule({
+      std::make_shared<ProfileStore>([this] { return base.path(); }),
+      [this] { return chosen; },
+  });
+};
+
+TEST_F(TunnelModuleTest, DeclaresTheMethodsAndEventsInRegistrationOrder) {
+  std::vector<std::string> names;
+  for (const auto& m : module.methods) names.push_back(m.name);
+  EXPECT_EQ(names, (std::vector<std::string>{
+                       "pingHelper", "installHelper", "saveOvpnProfile", "saveOvpnProfileMeta",
+                       "listSavedOvpnProfiles", "deleteOvpnProfile", "saveOvpnAuth", "readOvpnAuth", "connectOvpn",
+                       "disconnect", "getStatus", "getHelperInfo", "pingThroughTunnel", "measureTcpLatency",
+                       "getTrafficStats", "getDeviceMarketingName", "promptVpnAuth", "setKillSwitchEnabled",
+                       "prepareKillSwitchForReconnect", "setBlockIpv6Enabled", "pickApp", "pickOvpnFile",
+                       "terminateApps", "setMenuBarVisible", "updateMenuBarMenu", "activateApp",
+                       "isAppWindowVisible", "notifyVpnConnectedOnHide", "requestNotificationPermission",
+                       "setLaunchAtLogin", "getLaunchAtLogin", "wasLaunchedAtStartup", "writeUserDefaults",
+                       "readUserDefaults", "writeKeychainItem", "readKeychainItem", "deleteKeychainItem"}));
+  EXPECT_EQ(module.events, (std::vector<std::string>{"menuBarAction", "appWindowDidShow", "appWindowDidHide",
+                                                     "systemDidResume", "systemWillSleep", "tunnelAdapterChanged"}));
+  using host::ArgType;
+  EXPECT_EQ(module.findMethod("saveOvpnProfile")->args.size(), 4u);
+  EXPECT_EQ(module.findMethod("pingThroughTunnel")->args, (std::vector{ArgType::String, ArgType::Int}));
+  EXPECT_EQ(module.findMethod("terminateApps")->args, std::vector{ArgType::StringList});
+  EXPECT_EQ(module.findMethod("setKillSwitchEnabled")->args, std::vector{ArgType::Bool});
+}
+
+TEST_F(TunnelModuleTest, PromptVpnAuthAlwaysRejects) {
+  for (const auto& args : {json{"", ""}, json{"user", "pass"}, json{"\xC3\xA9", "x"}}) {
+    auto settled = call(module, "promptVpnAuth", args);
+    ASSERT_FALSE(settled);
+    EXPECT_EQ(settled.error().message, "Interactive auth prompt not available on Windows");
+  }
+}
+
+TEST_F(TunnelModuleTest, ProfileMethodsAnswerWithTheInterfaceShapes) {
+  auto saved = call(module, "saveOvpnProfile", {"p1", "client\n", "p1.ovpn", "ignored"});
+  ASSERT_TRUE(saved) << saved.error().message;
+  EXPECT_EQ(saved.value()["fileName"], "p1.ovpn");
+  EXPECT_TRUE(saved.value()["configPath"].get<std::string>().ends_with("p1.ovpn"));
+
+  EXPECT_EQ(call(module, "saveOvpnProfileMeta", {"p1", "{\"a\":1}\r\n"}).value(), nullptr);
+  EXPECT_EQ(call(module, "listSavedOvpnProfiles").value(), json::array({{{"_raw", "{\"a\":1}\n"}}}));
+  EXPECT_EQ(call(module, "saveOvpnAuth", {"p1", "u", "p"}).value(), nullptr);
+  EXPECT_EQ(call(module, "readOvpnAuth", {"p1"}).value(), json({{"username", "u"}, {"password", "p"}}));
+  EXPECT_EQ(call(module, "readOvpnAuth", {"p2"}).error().message, "Auth file not found");
+  EXPECT_EQ(call(module, "deleteOvpnProfile", {".."}).error().message, "Invalid profile identifier");
+  EXPECT_EQ(call(module, "deleteOvpnProfile", {"p1"}).value(), nullptr);
+  EXPECT_EQ(call(module, "listSavedOvpnProfiles").value(), json::array());
+}
+
+TEST_F(TunnelModuleTest, PickOvpnFileResolvesTheFileOrAnEmptyObject) {
+  EXPECT_EQ(call(module, "pickOvpnFile").value(), json::object()) << "cancelled";
+
+  const auto path = base.path() / "picked.ovpn";
+  std::ofstream(path, std::ios::binary) << "\xEF\xBB\xBF" "dev tun\n";
+  chosen = path;
+  const json picked = call(module, "pickOvpnFile").value();
+  EXPECT_EQ(picked["fileName"], "picked.ovpn");
+  EXPECT_EQ(picked["content"], "dev tun\n");
+  EXPECT_FALSE(picked["sourceDirectory"].get<std::string>().empty());
+}
+
+TEST_F(TunnelModuleTest, AWorkerThatCannotStartStillSettles) {
+  auto failing = makeTunnelModule({std::make_shared<ProfileStore>([this] { return base.path(); }),
+                                   [this] { return chosen; },
+                                   [](std::function<void()>) {
+                                     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+                                   }});
+  EXPECT_EQ(call(failing, "pickOvpnFile").error().message, host::kWorkerStartFailed);
+}
+
+TEST_F(TunnelModuleTest, MethodsOfLaterWorkSayTheyAreNotAvailable) {
+  EXPECT_EQ(call(module, "connectOvpn", {"p", "p.ovpn", "u", "p"}).error().message, "Not available yet: connectOvpn");
+}
+
+TEST_F(TunnelModuleTest, InitializeBindsTheHooksToTheNewestInstance) {
+  std::vector<std::pair<std::string, json>> first, second;
+  auto recorder = [](auto& into) {
+    return [&into](const std::string& event, const std::optional<json>& body) {
+      into.emplace_back(event, body.value_or(json()));
+    };
+  };
+  module.initialize(recorder(first));
+  adapterChangedHook(true);
+  menuActionHook(menuActionPayload("quickConnect", ""));
+  menuActionHook(menuActionPayload("connectDedicated", "srv-1"));
+  windowShownHook();
+  windowHiddenHook();
+  systemResumedHook();
+  systemSleepingHook();
+  EXPECT_EQ(first, (std::vector<std::pair<std::string, json>>{
+                       {"tunnelAdapterChanged", {{"up", true}}},
+                       {"menuBarAction", {{"action", "quickConnect"}}},
+                       {"menuBarAction", {{"action", "connectDedicated"}, {"serverId", "srv-1"}}},
+                       {"appWindowDidShow", nullptr},
+                       {"appWindowDidHide", nullptr},
+                       {"systemDidResume", nullptr},
+                       {"systemWillSleep", nullptr},
+                   }));
+
+  auto reloaded = makeTunnelModule({std::make_shared<ProfileStore>([this] { return base.path(); }), nullptr});
+  reloaded.initialize(recorder(second));
+  adapterChangedHook(false);
+  systemSleepingHook();
+  EXPECT_EQ(first.size(), 7u) << "the replaced instance hears nothing more";
+  EXPECT_EQ(second, (std::vector<std::pair<std::string, json>>{{"tunnelAdapterChanged", {{"up", false}}},
+                                                                {"systemWillSleep", nullptr}}));
+  for (auto* hook : {&windowShownHook, &windowHiddenHook, &systemResumedHook, &systemSleepingHook}) hook->clear();
+  adapterChangedHook.clear();
+  menuActionHook.clear();
+}
+
+}  // namespace
+}  // namespace vlvpn::tunnel

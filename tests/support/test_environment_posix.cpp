@@ -1,0 +1,11 @@
+#include <unistd.h>
+
+#include "tests/support/test_environment.h"
+
+namespace vlvpn::test {
+
+std::filesystem::path programFolder() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }
+
+std::filesystem::path builtProgram(const std::string& baseName) { return programFolder() / baseName; }
+
+}  // namespace vlvpn::test
