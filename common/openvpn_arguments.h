@@ -1,0 +1,36 @@
+// The one argument string with which OpenVPN is always started. The desktop
+// program builds it; the service accepts nothing else and rebuilds it for the
+// process it starts. Paths are inserted between double quotes, unescaped (no
+// path of either platform contains a double quote).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vlvpn {
+
+inline constexpr uint16_t kManagementPort = 11940;
+inline constexpr const char* kManagementAddress = "127.0.0.1";
+
+struct OpenVpnArguments {
+  std::string configPath;
+  std::optional<std::string> credentialsPath;  // --auth-user-pass, only when the file exists
+  std::string logPath;
+  friend bool operator==(const OpenVpnArguments&, const OpenVpnArguments&) = default;
+};
+
+// --config "<config>" [--auth-user-pass "<auth>"] --log "<log>" --management 127.0.0.1 11940
+// --verb 3 --connect-retry 2 --connect-timeout 10 --connect-retry-max 5 --ping 10 --ping-restart 60
+// --windows-driver tap-windows6
+std::string formatOpenVpnArguments(const OpenVpnArguments& arguments);
+
+// The exact inverse: nullopt for any other text, however small the difference.
+std::optional<OpenVpnArguments> parseOpenVpnArguments(std::string_view text);
+
+// The same arguments one by one, as a program's argument vector receives them.
+std::vector<std::string> openVpnArgumentVector(const OpenVpnArguments& arguments);
+
+}  // namespace vlvpn

@@ -1,0 +1,57 @@
+// What every connection of the service's pipe has in common, whatever the
+// transport: the framing limits, answering one request, and the bound on the
+// number of connections served at once.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "service/dispatcher.h"
+#include "service/service_log.h"
+#include "service/stop_signal.h"
+
+namespace vlvpn::service {
+
+inline constexpr size_t kMaxRequestBytes = 65536;
+inline constexpr size_t kReadChunkBytes = 4096;
+inline constexpr std::chrono::milliseconds kIoTimeout{10000};
+inline constexpr size_t kMaxConnections = 64;
+
+// A request is complete once an LF has arrived anywhere, or more than
+// kMaxRequestBytes bytes have.
+bool isRequestComplete(std::string_view received);
+
+// Dispatches the request and logs "<request> -> <reply>"; returns the reply
+// line with its LF.
+std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request);
+
+// Counts connection threads. Past the bound the listening loop waits for a
+// slot instead of starting another thread.
+class ConnectionSlots {
+ public:
+  explicit ConnectionSlots(size_t capacity) : free_(capacity) {}
+
+  // Waits for a free slot; false when `stop` is signalled first.
+  bool acquire(StopSignal& stop);
+  void release();
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable freed_;
+  size_t free_;
+};
+
+// Everything a connection thread uses. Threads still serving a client at
+// shutdown are not waited for, so they share ownership of it.
+struct ServerContext {
+  Dispatcher& dispatcher;
+  ServiceLog& log;
+  StopSignal& stop;
+  ConnectionSlots slots{kMaxConnections};
+};
+
+}  // namespace vlvpn::service

@@ -1,0 +1,110 @@
+#include "service/dispatcher.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "common/ipv4.h"
+#include "service/request_text.h"
+
+namespace vlvpn::service {
+namespace {
+
+constexpr std::string_view kStartForm = "OPENVPN_START";
+
+std::string upper(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+  return text;
+}
+
+std::vector<uint32_t> parseAddressList(const std::string& list) {
+  std::vector<uint32_t> addresses;
+  size_t start = 0;
+  while (start <= list.size()) {
+    const size_t comma = std::min(list.find(',', start), list.size());
+    if (auto address = parseIpv4(trimSpace(std::string_view(list).substr(start, comma - start)))) {
+      addresses.push_back(*address);
+    }
+    start = comma + 1;
+  }
+  return addresses;
+}
+
+std::string startOpenVpnForm(ServiceCommands& commands, std::string_view t) {
+  const size_t firstTab = t.find('\t');
+  if (firstTab == std::string_view::npos) return "ERR bad_format";
+  const size_t secondTab = t.find('\t', firstTab + 1);
+  if (secondTab == std::string_view::npos) return "ERR bad_format";
+  const std::string exe(t.substr(firstTab + 1, secondTab - firstTab - 1));
+  const std::string args(t.substr(secondTab + 1));
+  return commands.startOpenVpn(exe, args);
+}
+
+std::string codeReply(uint32_t code) { return code == 0 ? "OK" : "ERR " + std::to_string(code); }
+
+}  // namespace
+
+KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord) {
+  std::istringstream words{std::string(afterCommandWord)};
+  KillSwitchRequest request;
+  words >> request.proto;
+  if (!(words >> request.port)) request.port = 0;
+  int dns = 0;
+  if (words >> dns) request.dns = dns != 0;
+  std::string addressList;
+  words >> addressList;
+  request.addresses = parseAddressList(addressList);
+  std::string exe;
+  if (words) std::getline(words, exe);
+  request.exe = std::string(trimSpace(exe));
+  return request;
+}
+
+std::string Dispatcher::dispatch(std::string_view request) {
+  const std::string_view t = trimSpace(request);
+  if (t == "PING" || t == "ping" || t == "Ping") return "PONG";
+  std::lock_guard lock(commandLock_);
+  return dispatchLocked(t);
+}
+
+std::string Dispatcher::dispatchLocked(std::string_view t) {
+  // Only the prefix is compared: OPENVPN_STARTX<tab>... is the same form.
+  if (t.size() >= kStartForm.size() && t.substr(0, kStartForm.size()) == kStartForm) {
+    return startOpenVpnForm(commands_, t);
+  }
+
+  std::istringstream words{std::string(t)};
+  std::string word;
+  words >> word;
+  const std::string command = upper(word);
+  if (command == "PING") return "PONG";
+  if (command == "ENABLE") {
+    std::string rest;
+    std::getline(words, rest, '\0');
+    return codeReply(commands_.enableKillSwitch(parseEnableArguments(rest)));
+  }
+  if (command == "DISABLE") {
+    commands_.disableKillSwitch();
+    return "OK";
+  }
+  if (command == "BLOCK_IPV6") return codeReply(commands_.blockIpv6());
+  if (command == "UNBLOCK_IPV6") {
+    commands_.unblockIpv6();
+    return "OK";
+  }
+  if (command == "OPENVPN_STOP") {
+    commands_.stopOpenVpn();
+    return "OK";
+  }
+  if (command == "OPENVPN_STATUS") return commands_.openVpnStatus();
+  return "ERR unknown_command";
+}
+
+void Dispatcher::shutdown() {
+  std::lock_guard lock(commandLock_);
+  commands_.stopOpenVpn();
+  commands_.disableKillSwitch();
+  commands_.unblockIpv6();
+}
+
+}  // namespace vlvpn::service

@@ -1,0 +1,63 @@
+// The service's whole protocol: one request line in, one reply line out.
+// Dispatch never touches the pipe; what the commands do is behind
+// ServiceCommands.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vlvpn::service {
+
+// ENABLE proto port dns addresses exe
+struct KillSwitchRequest {
+  std::string proto;                // as sent; lower-cased where it is used
+  int32_t port = 0;                 // 0 when missing or not a number
+  bool dns = false;
+  std::vector<uint32_t> addresses;  // IPv4, host byte order, in request order
+  std::string exe;                  // may contain spaces; may be empty
+  friend bool operator==(const KillSwitchRequest&, const KillSwitchRequest&) = default;
+};
+
+// Reads the words after "ENABLE" with stream-extraction rules: once one item
+// is missing or malformed, every later one is empty or 0.
+KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord);
+
+// The commands' real work, always called with the command lock held.
+class ServiceCommands {
+ public:
+  virtual ~ServiceCommands() = default;
+  // 0 on success, else the platform's result code.
+  virtual uint32_t enableKillSwitch(const KillSwitchRequest& request) = 0;
+  virtual void disableKillSwitch() = 0;
+  virtual uint32_t blockIpv6() = 0;
+  virtual void unblockIpv6() = 0;
+  // The whole reply: "OK <pid>" or "ERR ...".
+  virtual std::string startOpenVpn(const std::string& exe, const std::string& args) = 0;
+  virtual void stopOpenVpn() = 0;
+  // "OK RUNNING <pid>" or "OK STOPPED".
+  virtual std::string openVpnStatus() = 0;
+};
+
+class Dispatcher {
+ public:
+  explicit Dispatcher(ServiceCommands& commands) : commands_(commands) {}
+
+  // The reply, without line end, to one request. Exactly "PING", "ping" and
+  // "Ping" are answered without the command lock, so a health check gets
+  // through while a long command runs.
+  std::string dispatch(std::string_view request);
+
+  // The service's last steps: stop OpenVPN and remove both filter sets.
+  void shutdown();
+
+ private:
+  std::string dispatchLocked(std::string_view command);
+
+  ServiceCommands& commands_;
+  std::mutex commandLock_;
+};
+
+}  // namespace vlvpn::service

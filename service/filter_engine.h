@@ -1,0 +1,36 @@
+// Installs and removes the two filter sets. Each set lives exactly as long as
+// the engine's hold on it: removing it, replacing it, or the end of the service
+// process (however it ends) takes every filter of the set away, so nothing
+// outlives the service and nothing needs cleaning up at start.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "service/dispatcher.h"
+#include "service/filter_plan.h"
+
+namespace vlvpn::service {
+
+class FilterEngine {
+ public:
+  virtual ~FilterEngine() = default;
+
+  // Replaces the kill switch with the set for `request`; the old set is gone
+  // first, whatever follows. 0 on success, else the failing call's code, and
+  // then the kill switch is off.
+  virtual uint32_t enableKillSwitch(const KillSwitchRequest& request) = 0;
+  virtual void disableKillSwitch() = 0;
+  // The same for the IPv6 block.
+  virtual uint32_t blockIpv6() = 0;
+  virtual void unblockIpv6() = 0;
+
+  static std::unique_ptr<FilterEngine> create();  // per platform
+};
+
+// The interfaces whose description contains "tap-windows" (without regard to
+// case), as LUIDs in the order the system lists them. Linux: the interface
+// name is the description and the ifindex the LUID.
+std::vector<uint64_t> findTapAdapters();
+
+}  // namespace vlvpn::service

@@ -1,0 +1,100 @@
+#include "service/filter_plan.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace vlvpn::service {
+namespace {
+
+using Field = Condition::Field;
+
+constexpr Layer kAllLayers[] = {Layer::ConnectV4, Layer::ConnectV6, Layer::RecvAcceptV4, Layer::RecvAcceptV6};
+constexpr Layer kV6Layers[] = {Layer::ConnectV6, Layer::RecvAcceptV6};
+
+constexpr uint8_t kBlockWeight = 1;
+constexpr uint8_t kLoopbackWeight = 14;
+constexpr uint8_t kAppWeight = 12;
+constexpr uint8_t kServerWeight = 11;
+constexpr uint8_t kAdapterWeight = 10;
+constexpr uint8_t kBasicServiceWeight = 9;  // DHCP, ICMPv6
+constexpr uint8_t kDnsWeight = 8;
+constexpr uint8_t kNlaProbeWeight = 7;
+
+class PlanBuilder {
+ public:
+  explicit PlanBuilder(FilterSet set) { plan_.set = set; }
+
+  void add(std::span<const Layer> layers, std::vector<Condition> conditions, Action action, uint8_t weight) {
+    for (Layer layer : layers) plan_.filters.push_back({layer, conditions, action, weight});
+  }
+  void add(Layer layer, std::vector<Condition> conditions, Action action, uint8_t weight) {
+    plan_.filters.push_back({layer, std::move(conditions), action, weight});
+  }
+  void markRequired() { plan_.required = plan_.filters.size(); }
+  FilterPlan take() { return std::move(plan_); }
+
+ private:
+  FilterPlan plan_;
+};
+
+}  // namespace
+
+uint8_t protocolNumber(std::string_view proto) {
+  std::string lower(proto);
+  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (lower == "udp") return kProtocolUdp;
+  if (lower == "tcp") return kProtocolTcp;
+  return 0;
+}
+
+FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitchContext& context) {
+  PlanBuilder plan(FilterSet::KillSwitch);
+  plan.add(kAllLayers, {}, Action::Block, kBlockWeight);
+  plan.markRequired();
+
+  plan.add(kAllLayers, {{Field::Loopback}}, Action::Permit, kLoopbackWeight);
+  for (uint64_t luid : context.tapLuids) {
+    plan.add(kAllLayers, {{Field::LocalInterface, luid}}, Action::Permit, kAdapterWeight);
+  }
+
+  const uint8_t protocol = protocolNumber(request.proto);
+  for (uint32_t address : request.addresses) {
+    std::vector<Condition> server{{Field::RemoteAddress, address}};
+    if (protocol != 0) server.push_back({Field::Protocol, protocol});
+    if (request.port >= 1) server.push_back({Field::RemotePort, static_cast<uint16_t>(request.port)});
+    plan.add(Layer::ConnectV4, server, Action::Permit, kServerWeight);
+    plan.add(Layer::RecvAcceptV4, server, Action::Permit, kServerWeight);
+  }
+
+  if (context.haveAppId) plan.add(kAllLayers, {{Field::AppId}}, Action::Permit, kAppWeight);
+
+  plan.add(Layer::ConnectV4, {{Field::Protocol, kProtocolUdp}, {Field::RemotePort, 67}}, Action::Permit,
+           kBasicServiceWeight);
+  plan.add(Layer::RecvAcceptV4, {{Field::Protocol, kProtocolUdp}, {Field::LocalPort, 68}}, Action::Permit,
+           kBasicServiceWeight);
+  plan.add(kV6Layers, {{Field::Protocol, kProtocolIcmpv6}}, Action::Permit, kBasicServiceWeight);
+
+  if (request.dns) {
+    plan.add(kAllLayers, {{Field::RemotePort, 53}}, Action::Permit, kDnsWeight);
+    if (context.haveNlaUser) {
+      for (uint16_t port : {80, 443}) {
+        for (Layer layer : {Layer::ConnectV4, Layer::ConnectV6}) {
+          plan.add(layer, {{Field::NlaUser}, {Field::Protocol, kProtocolTcp}, {Field::RemotePort, port}},
+                   Action::Permit, kNlaProbeWeight);
+        }
+      }
+    }
+  }
+  return plan.take();
+}
+
+FilterPlan buildIpv6BlockPlan(std::span<const uint64_t> tapLuids) {
+  PlanBuilder plan(FilterSet::Ipv6Block);
+  plan.add(kV6Layers, {}, Action::Block, kBlockWeight);
+  plan.markRequired();
+  plan.add(kV6Layers, {{Field::Loopback}}, Action::Permit, kLoopbackWeight);
+  for (uint64_t luid : tapLuids) plan.add(kV6Layers, {{Field::LocalInterface, luid}}, Action::Permit, kAdapterWeight);
+  return plan.take();
+}
+
+}  // namespace vlvpn::service

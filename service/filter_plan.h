@@ -1,0 +1,76 @@
+// The filter sets of the kill switch and of the IPv6 block, as data.
+//
+// A plan is the ordered list of filters one enable command installs; the
+// Windows engine adds them as filtering-platform filters inside one
+// transaction, the Linux engine renders them as one nftables table. Within a
+// set, filters of higher weight decide first, so every exception (weight 7 to
+// 14) wins over the block-all filter of weight 1 on its layer.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "service/dispatcher.h"
+
+namespace vlvpn::service {
+
+enum class FilterSet { KillSwitch, Ipv6Block };
+
+// Connection authorisation for outgoing (Connect) and incoming (RecvAccept)
+// traffic, per address family.
+enum class Layer { ConnectV4, ConnectV6, RecvAcceptV4, RecvAcceptV6 };
+
+enum class Action { Block, Permit };
+
+struct Condition {
+  enum class Field {
+    Loopback,        // the loopback flag is set
+    LocalInterface,  // value: the interface's LUID (ifindex on Linux)
+    RemoteAddress,   // value: IPv4 address, host byte order
+    Protocol,        // value: IP protocol number
+    RemotePort,
+    LocalPort,
+    AppId,           // the application identifier of the request's exe
+    NlaUser,         // the Network Location Awareness service's account
+  };
+  Field field;
+  uint64_t value = 0;
+  friend bool operator==(const Condition&, const Condition&) = default;
+};
+
+struct Filter {
+  Layer layer;
+  std::vector<Condition> conditions;
+  Action action;
+  uint8_t weight;
+  friend bool operator==(const Filter&, const Filter&) = default;
+};
+
+struct FilterPlan {
+  FilterSet set;
+  std::vector<Filter> filters;
+  // The first `required` filters (the block-all ones) must be added; a
+  // failure among them aborts the set. Later failures only mean more blocking.
+  size_t required = 0;
+};
+
+inline constexpr uint8_t kProtocolTcp = 6;
+inline constexpr uint8_t kProtocolUdp = 17;
+inline constexpr uint8_t kProtocolIcmpv6 = 58;
+
+// "udp" gives 17 and "tcp" 6, compared after lower-casing; anything else 0.
+uint8_t protocolNumber(std::string_view proto);
+
+// What the platform could provide beside the request itself.
+struct KillSwitchContext {
+  std::vector<uint64_t> tapLuids;  // in the order found
+  bool haveAppId = false;          // the request's exe resolved to an application identifier
+  bool haveNlaUser = false;        // the NLA service's account resolved to a descriptor
+};
+
+FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitchContext& context);
+FilterPlan buildIpv6BlockPlan(std::span<const uint64_t> tapLuids);
+
+}  // namespace vlvpn::service

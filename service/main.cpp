@@ -1,0 +1,54 @@
+// VLVPNKillSwitch: the privileged service behind the desktop program.
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "service/connection.h"
+#include "service/filter_engine.h"
+#include "service/openvpn_start_policy.h"
+#include "service/openvpn_supervisor.h"
+#include "service/pipe_server.h"
+#include "service/service_commands.h"
+#include "service/service_host.h"
+
+namespace vlvpn::service {
+namespace {
+
+// Everything the service runs on. Connection threads still serving a client
+// at shutdown are not waited for, so they share ownership of it.
+struct Runtime {
+  explicit Runtime(StopSignal& stop)
+      : log(serviceDataPath("killswitch.log")),
+        engine(FilterEngine::create()),
+        supervisor(ProcessLauncher::create(), log, {allowedOpenVpnFolders(serviceProgramFolder()), serviceDataPath}),
+        commands(*engine, supervisor),
+        dispatcher(commands),
+        server{dispatcher, log, stop} {}
+
+  ServiceLog log;
+  std::unique_ptr<FilterEngine> engine;
+  OpenVpnSupervisor supervisor;
+  KillSwitchCommands commands;
+  Dispatcher dispatcher;
+  ServerContext server;
+};
+
+int runService(StopSignal& stop) {
+  auto runtime = std::make_shared<Runtime>(stop);
+  return runPipeServer(std::shared_ptr<ServerContext>(runtime, &runtime->server)) ? 0 : 1;
+}
+
+bool isConsoleArgument(const char* argument) {
+  std::string lower(argument);
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower == "console";
+}
+
+}  // namespace
+}  // namespace vlvpn::service
+
+int main(int argc, char** argv) {
+  using namespace vlvpn::service;
+  if (argc >= 2 && isConsoleArgument(argv[1])) return runConsole(runService);
+  return runAsService(runService);
+}

@@ -1,0 +1,169 @@
+#include "service/openvpn_start_policy.h"
+
+#include <algorithm>
+#include <cctype>
+#include <system_error>
+
+#include "common/path_bytes.h"
+
+namespace vlvpn::service {
+namespace {
+
+std::string lower(std::string_view text) {
+  std::string out(text);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+  return out;
+}
+
+bool sameName(std::string_view a, std::string_view b, const PathStyle& style) {
+  return style.caseInsensitive ? lower(a) == lower(b) : a == b;
+}
+
+// Words of a configuration line as OpenVPN reads them: white space separates,
+// double or single quotes group, a backslash escapes the next character.
+std::vector<std::string> configWords(std::string_view line) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false;
+  char quote = 0;
+  for (size_t i = 0; i < line.size(); ++i) {
+    const char c = line[i];
+    if (quote) {
+      if (c == quote) {
+        quote = 0;
+      } else if (c == '\\' && quote == '"' && i + 1 < line.size()) {
+        word += line[++i];
+      } else {
+        word += c;
+      }
+    } else if (c == '"' || c == '\'') {
+      quote = c, inWord = true;
+    } else if (c == '\\' && i + 1 < line.size()) {
+      word += line[++i], inWord = true;
+    } else if (std::isspace(static_cast<unsigned char>(c))) {
+      if (inWord) words.push_back(std::move(word)), word.clear(), inWord = false;
+    } else if ((c == '#' || c == ';') && !inWord && words.empty()) {
+      break;  // a comment line
+    } else {
+      word += c, inWord = true;
+    }
+  }
+  if (inWord) words.push_back(std::move(word));
+  return words;
+}
+
+}  // namespace
+
+std::optional<std::vector<std::string>> plainAbsolutePath(std::string_view path, const PathStyle& style) {
+  const auto isSeparator = [&](char c) { return style.separators.find(c) != std::string_view::npos; };
+  std::vector<std::string> components;
+  if (style.driveLetters) {
+    if (path.size() < 3 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || !isSeparator(path[2])) {
+      return std::nullopt;  // relative, drive-relative, UNC and \\?\ paths alike
+    }
+    components.emplace_back(path.substr(0, 2));
+    path.remove_prefix(3);
+  } else {
+    if (path.empty() || !isSeparator(path[0])) return std::nullopt;
+    components.emplace_back();
+    path.remove_prefix(1);
+  }
+  while (true) {
+    size_t end = 0;
+    while (end < path.size() && !isSeparator(path[end])) ++end;
+    const std::string_view component = path.substr(0, end);
+    if (component.empty() || component == "." || component == "..") return std::nullopt;
+    if (component.find('\0') != std::string_view::npos) return std::nullopt;
+    if (style.driveLetters && component.find(':') != std::string_view::npos) return std::nullopt;
+    components.emplace_back(component);
+    if (end == path.size()) break;
+    path.remove_prefix(end + 1);
+  }
+  return components;
+}
+
+std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, const PathStyle& style) {
+  auto arguments = parseOpenVpnArguments(args);
+  if (!arguments) return std::nullopt;
+
+  auto config = plainAbsolutePath(arguments->configPath, style);
+  auto log = plainAbsolutePath(arguments->logPath, style);
+  if (!config || !log) return std::nullopt;
+  std::optional<std::vector<std::string>> credentials;
+  if (arguments->credentialsPath) {
+    credentials = plainAbsolutePath(*arguments->credentialsPath, style);
+    if (!credentials) return std::nullopt;
+  }
+
+  // ...\VLVPNDesk\profiles\<id>\<file>: at least a root and these four.
+  const std::vector<std::string> folder(config->begin(), config->end() - 1);
+  if (config->size() < 5) return std::nullopt;
+  if (!sameName(folder[folder.size() - 3], "VLVPNDesk", style) || !sameName(folder[folder.size() - 2], "profiles", style)) {
+    return std::nullopt;
+  }
+  const auto inFolder = [&](const std::vector<std::string>& path, std::optional<std::string_view> name) {
+    if (path.size() != folder.size() + 1) return false;
+    for (size_t i = 0; i < folder.size(); ++i) {
+      if (!sameName(path[i], folder[i], style)) return false;
+    }
+    return !name || sameName(path.back(), *name, style);
+  };
+  if (!inFolder(*log, "openvpn.log")) return std::nullopt;
+  if (credentials && !inFolder(*credentials, "auth.txt")) return std::nullopt;
+  // The configuration is the profile's own, not one of the files beside it.
+  if (sameName(config->back(), "openvpn.log", style) || sameName(config->back(), "auth.txt", style)) return std::nullopt;
+  return arguments;
+}
+
+std::optional<std::string> refusedDirective(std::string_view configText) {
+  static const char* const kRefused[] = {"plugin",         "config",  "status",     "writepid",
+                                         "replay-persist", "askpass", "management", "ifconfig-pool-persist"};
+  std::string openBlock;  // inline file blocks such as <ca> hold data, not directives
+  size_t start = 0;
+  while (start < configText.size()) {
+    size_t end = configText.find('\n', start);
+    if (end == std::string_view::npos) end = configText.size();
+    const std::vector<std::string> words = configWords(configText.substr(start, end - start));
+    start = end + 1;
+    if (words.empty()) continue;
+
+    const std::string& first = words[0];
+    if (!openBlock.empty()) {
+      if (lower(first) == "</" + openBlock + ">") openBlock.clear();
+      continue;
+    }
+    if (first.size() > 2 && first.front() == '<' && first.back() == '>' && first[1] != '/') {
+      const std::string tag = lower(first.substr(1, first.size() - 2));
+      if (tag != "connection") openBlock = tag;  // a <connection> block holds directives
+      continue;
+    }
+
+    std::string name = lower(first);
+    if (name.starts_with("--")) name.erase(0, 2);
+    for (const char* refused : kRefused) {
+      if (name == refused) return name;
+    }
+    if (name == "auth-user-pass" && words.size() > 1) return name + " " + words[1];
+    if (name == "http-proxy" && words.size() > 3 && lower(words[3]) != "auto" && lower(words[3]) != "auto-nct") {
+      return name + " " + words[3];
+    }
+    if (name == "socks-proxy" && words.size() > 3) return name + " " + words[3];
+  }
+  return std::nullopt;
+}
+
+bool isAllowedOpenVpn(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders) {
+  if (!plainAbsolutePath(exe, nativePathStyle())) return false;
+  std::error_code error;
+  const auto resolved = std::filesystem::canonical(pathFromUtf8(exe), error);
+  if (error || !isOpenVpnFileName(utf8FromPath(resolved.filename()))) return false;
+  if (!std::filesystem::is_regular_file(resolved, error)) return false;
+  for (const auto& folder : allowedFolders) {
+    const auto resolvedFolder = std::filesystem::canonical(folder, error);
+    if (error) continue;
+    if (resolved.parent_path() == resolvedFolder) return isProtectedFromUsers(resolved);
+  }
+  return false;
+}
+
+}  // namespace vlvpn::service

@@ -1,0 +1,71 @@
+// What the service agrees to start on a user's behalf.
+//
+// Any local user may ask the service, which runs with the machine's highest
+// rights, to start OpenVPN. So it starts only OpenVPN itself, from a folder
+// unprivileged users cannot write, with exactly the argument string the
+// desktop program builds for one of its profiles, and with a configuration
+// that neither loads code, nor writes files, nor sends a file's content away.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/openvpn_arguments.h"
+
+namespace vlvpn::service {
+
+struct PathStyle {
+  std::string_view separators;  // "\\/" on Windows, "/" on Linux
+  bool driveLetters;            // absolute paths begin "X:\"
+  bool caseInsensitive;
+};
+
+inline constexpr PathStyle kWindowsPaths{"\\/", true, true};
+inline constexpr PathStyle kPosixPaths{"/", false, false};
+
+// The components of an absolute path without "." or ".." components, empty
+// components, alternate data streams, or device and UNC prefixes ("\\server",
+// "\\?\", "\\.\"); nullopt otherwise. The first component is the drive ("C:")
+// on Windows and "" on Linux.
+std::optional<std::vector<std::string>> plainAbsolutePath(std::string_view path, const PathStyle& style);
+
+// The argument string when it has the exact shape the desktop program builds
+// and its three paths lie in one folder ...\VLVPNDesk\profiles\<id>\, the log
+// named "openvpn.log" and the credentials "auth.txt".
+std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, const PathStyle& style);
+
+// The first directive of a configuration that the service refuses, or
+// nullopt when there is none. Refused: code loading (plugin), further files
+// (config), files written (status, writepid, replay-persist,
+// ifconfig-pool-persist), another management interface, and files whose
+// content goes to a server or proxy (askpass, auth-user-pass <file>,
+// http-proxy ... <file>, socks-proxy ... <file>).
+std::optional<std::string> refusedDirective(std::string_view configText);
+
+// Where OpenVPN may be started from: the service's folder and its "openvpn"
+// sub-folder, the parent and its "openvpn" sub-folder, then the system's
+// install folders (Windows: %ProgramFiles%\OpenVPN\bin and
+// %ProgramFiles(x86)%\OpenVPN\bin; Linux: /usr/sbin, /usr/local/sbin).
+std::vector<std::filesystem::path> allowedOpenVpnFolders(const std::filesystem::path& serviceFolder);
+
+// "openvpn.exe" on Windows (any case), "openvpn" on Linux.
+bool isOpenVpnFileName(std::string_view fileName);
+
+// The platform's path rules.
+const PathStyle& nativePathStyle();
+
+// True when neither the file nor its folder can be changed by unprivileged
+// users. Linux: both owned by root (or the service's own user) and writable by
+// no group or other. Windows: the folders allowed are install folders whose
+// permissions the installer sets, so nothing more is checked.
+bool isProtectedFromUsers(const std::filesystem::path& file);
+
+// Resolves `exe` (links and junctions followed) and accepts it when it is an
+// OpenVPN executable directly inside one of `allowedFolders` (resolved the
+// same way) that unprivileged users cannot write.
+bool isAllowedOpenVpn(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders);
+
+}  // namespace vlvpn::service

@@ -1,0 +1,98 @@
+#include "service/openvpn_supervisor.h"
+
+#include <system_error>
+
+#include "common/path_bytes.h"
+#include "service/openvpn_start_policy.h"
+#include "service/request_text.h"
+#include "service/user_files.h"
+
+namespace vlvpn::service {
+namespace {
+
+constexpr const char* kPrivateConfigName = "openvpn-config.ovpn";
+constexpr const char* kOutputLogName = "openvpn-stderr.log";
+
+// Scripts named in a user's configuration must never run with the service's
+// rights; a later option wins in OpenVPN.
+constexpr const char* kScriptSecurity[] = {"--script-security", "1"};
+
+}  // namespace
+
+OpenVpnSupervisor::OpenVpnSupervisor(std::unique_ptr<ProcessLauncher> launcher, ServiceLog& log,
+                                     SupervisorSettings settings)
+    : launcher_(std::move(launcher)), log_(log), settings_(std::move(settings)) {}
+
+std::string OpenVpnSupervisor::refuse(const char* reply, const std::string& why) {
+  log_.write(std::string(reply + 4) + ": " + escapeControlBytes(why));
+  return reply;
+}
+
+std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& args) {
+  if (exe.empty()) return "ERR empty_exe";
+  std::error_code error;
+  if (!std::filesystem::exists(pathFromUtf8(exe), error)) return refuse("ERR exe_not_found", exe);
+  if (!isAllowedOpenVpn(exe, settings_.allowedFolders)) return refuse("ERR exe_not_allowed", exe);
+
+  auto arguments = checkProfileArguments(args, nativePathStyle());
+  if (!arguments) return refuse("ERR args_not_allowed", args);
+  const auto profileFolder = pathFromUtf8(arguments->configPath).parent_path();
+  if (!isFreeOfLinks(profileFolder) || !isAbsentOrPlainFile(pathFromUtf8(arguments->logPath)) ||
+      (arguments->credentialsPath && !isAbsentOrPlainFile(pathFromUtf8(*arguments->credentialsPath)))) {
+    return refuse("ERR args_not_allowed", args);
+  }
+
+  // OpenVPN reads the copy checked here, never the user's file, which could
+  // change between the check and the start.
+  auto config = readPlainFile(pathFromUtf8(arguments->configPath));
+  if (!config) return refuse("ERR config_not_allowed", arguments->configPath + " cannot be read");
+  if (auto directive = refusedDirective(config.value())) {
+    return refuse("ERR config_not_allowed", arguments->configPath + ": " + *directive);
+  }
+  const auto privateConfig = settings_.dataPath(kPrivateConfigName);
+  if (privateConfig.empty()) return refuse("ERR config_not_allowed", "no service data folder for the checked copy");
+  if (auto written = writePrivateFile(privateConfig, config.value()); !written) {
+    log_.write(written.error().api + " failed (" + std::to_string(written.error().code) +
+               ") for " + utf8FromPath(privateConfig));
+    return "ERR " + std::to_string(written.error().code);
+  }
+
+  stop();
+
+  OpenVpnArguments launched = *arguments;
+  launched.configPath = utf8FromPath(privateConfig);
+  LaunchSpec spec;
+  spec.exe = exe;
+  spec.argumentString = formatOpenVpnArguments(launched) + " " + kScriptSecurity[0] + " " + kScriptSecurity[1];
+  spec.argumentVector = openVpnArgumentVector(launched);
+  spec.argumentVector.insert(spec.argumentVector.end(), std::begin(kScriptSecurity), std::end(kScriptSecurity));
+  spec.outputFile = settings_.dataPath(kOutputLogName);
+  if (!spec.outputFile.empty()) rotateIfLarger(spec.outputFile);
+
+  auto started = launcher_->launch(spec);
+  if (!started) {
+    const uint32_t code = started.error().code;
+    log_.write("CreateProcess failed (" + std::to_string(code) + ") for cmd: \"" + escapeControlBytes(exe) + "\" " +
+               escapeControlBytes(spec.argumentString));
+    return "ERR " + std::to_string(code);
+  }
+  child_ = std::move(started).value();
+  return "OK " + std::to_string(child_->pid());
+}
+
+void OpenVpnSupervisor::stop() {
+  if (!child_) return;
+  if (child_->isRunning().value_or(false)) child_->terminate(kTerminateWait);
+  child_.reset();
+}
+
+std::string OpenVpnSupervisor::status() {
+  if (!child_) return "OK STOPPED";
+  const auto running = child_->isRunning();
+  if (!running) return "OK STOPPED";  // the query failed: keep the child
+  if (*running) return "OK RUNNING " + std::to_string(child_->pid());
+  child_.reset();
+  return "OK STOPPED";
+}
+
+}  // namespace vlvpn::service

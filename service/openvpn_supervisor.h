@@ -1,0 +1,49 @@
+// The one OpenVPN process the service starts for the desktop program: started
+// on request after the start policy agrees, reported on, and ended on request,
+// before another start and when the service stops. It is not watched between
+// requests.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service/service_log.h"
+#include "service/supervised_process.h"
+
+namespace vlvpn::service {
+
+inline constexpr std::chrono::milliseconds kTerminateWait{5000};
+
+struct SupervisorSettings {
+  std::vector<std::filesystem::path> allowedFolders;  // allowedOpenVpnFolders()
+  // The service's data files by name ("openvpn-stderr.log", the checked
+  // configuration copy); empty when there is no data folder.
+  std::function<std::filesystem::path(std::string_view fileName)> dataPath;
+};
+
+class OpenVpnSupervisor {
+ public:
+  OpenVpnSupervisor(std::unique_ptr<ProcessLauncher> launcher, ServiceLog& log, SupervisorSettings settings);
+
+  // The OPENVPN_START reply: "OK <pid>", "ERR empty_exe", "ERR exe_not_found",
+  // "ERR exe_not_allowed", "ERR args_not_allowed", "ERR config_not_allowed",
+  // or "ERR <code>". Refusals leave a running child alone; a start ends it.
+  std::string start(const std::string& exe, const std::string& args);
+  // Ends the child, if any, and forgets it.
+  void stop();
+  // "OK RUNNING <pid>" or "OK STOPPED"; a child found ended is forgotten.
+  std::string status();
+
+ private:
+  std::string refuse(const char* reply, const std::string& why);
+
+  std::unique_ptr<ProcessLauncher> launcher_;
+  ServiceLog& log_;
+  SupervisorSettings settings_;
+  std::unique_ptr<SupervisedProcess> child_;
+};
+
+}  // namespace vlvpn::service

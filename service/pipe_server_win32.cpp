@@ -1,0 +1,173 @@
+#include <windows.h>
+#include <sddl.h>
+
+#include <cstdlib>
+#include <optional>
+#include <system_error>
+#include <thread>
+
+#include "common/win32/unique_handle.h"
+#include "common/win32/wide.h"
+#include "service/pipe_server.h"
+#include "service/stop_signal_win32.h"
+
+namespace vlvpn::service {
+namespace {
+
+constexpr DWORD kBufferBytes = 65536;
+
+// Authenticated users may read and write; LocalSystem has full access.
+constexpr wchar_t kPipeSddl[] = L"D:(A;;GRGW;;;AU)(A;;GA;;;SY)";
+
+class LocalDescriptor {
+ public:
+  LocalDescriptor() {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kPipeSddl, SDDL_REVISION_1, &descriptor_, nullptr)) {
+      descriptor_ = nullptr;  // the pipe gets the service account's default security
+    }
+  }
+  ~LocalDescriptor() {
+    if (descriptor_) LocalFree(descriptor_);
+  }
+  LocalDescriptor(const LocalDescriptor&) = delete;
+  LocalDescriptor& operator=(const LocalDescriptor&) = delete;
+  PSECURITY_DESCRIPTOR get() const { return descriptor_; }
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+};
+
+// Runs one overlapped call to completion: waits up to `timeout` (INFINITE
+// allowed) and cancels on time-out. The byte count, or nullopt on failure.
+template <class Start>
+std::optional<DWORD> overlapped(HANDLE pipe, DWORD timeout, Start start) {
+  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event) return std::nullopt;
+  OVERLAPPED io{};
+  io.hEvent = event.get();
+  if (!start(&io) && GetLastError() != ERROR_IO_PENDING) return std::nullopt;
+  if (WaitForSingleObject(event.get(), timeout) != WAIT_OBJECT_0) {
+    CancelIo(pipe);
+    DWORD ignored;
+    GetOverlappedResult(pipe, &io, &ignored, TRUE);  // the kernel is done with `io` before it goes
+    return std::nullopt;
+  }
+  DWORD bytes = 0;
+  if (!GetOverlappedResult(pipe, &io, &bytes, FALSE)) return std::nullopt;
+  return bytes;
+}
+
+bool readRequest(HANDLE pipe, std::string& request) {
+  char chunk[kReadChunkBytes];
+  const DWORD timeout = static_cast<DWORD>(kIoTimeout.count());
+  while (!isRequestComplete(request)) {
+    auto read = overlapped(pipe, timeout, [&](OVERLAPPED* io) { return ReadFile(pipe, chunk, sizeof chunk, nullptr, io); });
+    if (!read || *read == 0) return false;
+    request.append(chunk, *read);
+  }
+  return true;
+}
+
+void writeReply(HANDLE pipe, std::string_view reply) {
+  const DWORD timeout = static_cast<DWORD>(kIoTimeout.count());
+  while (!reply.empty()) {
+    auto written = overlapped(pipe, timeout, [&](OVERLAPPED* io) {
+      return WriteFile(pipe, reply.data(), static_cast<DWORD>(reply.size()), nullptr, io);
+    });
+    if (!written || *written == 0) return;
+    reply.remove_prefix(*written);
+  }
+}
+
+void serveConnection(const std::shared_ptr<ServerContext>& context, UniqueFileHandle pipe) {
+  std::string request;
+  if (readRequest(pipe.get(), request)) {
+    writeReply(pipe.get(), answerRequest(context->dispatcher, context->log, request));
+    FlushFileBuffers(pipe.get());  // until the client has read the reply
+  }
+  DisconnectNamedPipe(pipe.get());
+}
+
+}  // namespace
+
+std::string serviceEndpoint() {
+  const char* configured = std::getenv("VLVPN_KILLSWITCH_PIPE");
+  return configured && *configured ? configured : "\\\\.\\pipe\\VLVPNKillSwitch";
+}
+
+bool runPipeServer(std::shared_ptr<ServerContext> context) {
+  const std::wstring name = wideFromUtf8(serviceEndpoint());
+  LocalDescriptor descriptor;
+  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
+  context->log.write("service started");
+
+  HANDLE stop = context->stop.native().event.get();
+  // The first instance claims the name, so no other process can own the pipe
+  // while the service runs; remote clients are never let in.
+  bool first = true;
+  const auto createInstance = [&]() -> UniqueFileHandle {
+    for (;;) {
+      const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+      UniqueFileHandle instance(CreateNamedPipeW(name.c_str(), openMode, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
+                                                 PIPE_REJECT_REMOTE_CLIENTS, PIPE_UNLIMITED_INSTANCES, kBufferBytes,
+                                                 kBufferBytes, 0, &security));
+      if (instance) {
+        first = false;
+        return instance;
+      }
+      context->log.write("CreateNamedPipe failed: " + std::to_string(GetLastError()));
+      if (context->stop.wait(std::chrono::milliseconds(1000))) return {};
+    }
+  };
+
+  UniqueFileHandle listening = createInstance();
+  while (listening) {
+    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    OVERLAPPED io{};
+    io.hEvent = event.get();
+    bool connected = false;
+    if (event && !ConnectNamedPipe(listening.get(), &io)) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_PIPE_CONNECTED) {
+        connected = true;
+      } else if (error != ERROR_IO_PENDING) {
+        listening = createInstance();
+        continue;
+      }
+    }
+    if (!connected) {
+      HANDLE waits[2] = {stop, event.get()};
+      if (!event || WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+        CancelIo(listening.get());
+        DWORD ignored = 0;
+        if (event) GetOverlappedResult(listening.get(), &io, &ignored, TRUE);  // `io` must outlive the call
+        break;
+      }
+      DWORD ignored = 0;
+      if (!GetOverlappedResult(listening.get(), &io, &ignored, FALSE)) {
+        listening = createInstance();
+        continue;
+      }
+    }
+
+    // The next instance listens before this connection waits for a thread slot.
+    UniqueFileHandle connection = std::move(listening);
+    listening = createInstance();
+    if (!context->slots.acquire(context->stop)) break;
+    try {
+      std::thread([context, connection = std::move(connection)]() mutable {
+        serveConnection(context, std::move(connection));
+        context->slots.release();
+      }).detach();
+    } catch (const std::system_error&) {
+      context->slots.release();  // that client goes unanswered; the loop goes on
+    }
+  }
+
+  listening.reset();
+  context->log.write("service stopping");
+  context->dispatcher.shutdown();
+  return true;
+}
+
+}  // namespace vlvpn::service

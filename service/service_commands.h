@@ -1,0 +1,29 @@
+// The service's commands wired to the filtering engine and the supervisor.
+#pragma once
+
+#include "service/dispatcher.h"
+#include "service/filter_engine.h"
+#include "service/openvpn_supervisor.h"
+
+namespace vlvpn::service {
+
+class KillSwitchCommands final : public ServiceCommands {
+ public:
+  KillSwitchCommands(FilterEngine& engine, OpenVpnSupervisor& supervisor) : engine_(engine), supervisor_(supervisor) {}
+
+  uint32_t enableKillSwitch(const KillSwitchRequest& request) override { return engine_.enableKillSwitch(request); }
+  void disableKillSwitch() override { engine_.disableKillSwitch(); }
+  uint32_t blockIpv6() override { return engine_.blockIpv6(); }
+  void unblockIpv6() override { engine_.unblockIpv6(); }
+  std::string startOpenVpn(const std::string& exe, const std::string& args) override {
+    return supervisor_.start(exe, args);
+  }
+  void stopOpenVpn() override { supervisor_.stop(); }
+  std::string openVpnStatus() override { return supervisor_.status(); }
+
+ private:
+  FilterEngine& engine_;
+  OpenVpnSupervisor& supervisor_;
+};
+
+}  // namespace vlvpn::service

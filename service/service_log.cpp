@@ -1,0 +1,38 @@
+#include "service/service_log.h"
+
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+namespace vlvpn::service {
+
+std::string formatTimestamp(const LocalTime& t) {
+  char stamp[40];
+  std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d ", t.year, t.month, t.day, t.hour, t.minute,
+                t.second, t.millisecond);
+  return stamp;
+}
+
+void rotateIfLarger(const std::filesystem::path& path, uintmax_t limit) {
+  std::error_code error;
+  const uintmax_t size = std::filesystem::file_size(path, error);
+  if (error || size <= limit) return;
+  auto older = path;
+  older += ".1";
+  std::filesystem::remove(older, error);
+  std::filesystem::rename(path, older, error);
+}
+
+ServiceLog::ServiceLog(std::filesystem::path path, std::function<LocalTime()> clock)
+    : path_(std::move(path)), clock_(std::move(clock)) {}
+
+void ServiceLog::write(std::string_view message) {
+  if (path_.empty()) return;
+  std::lock_guard lock(mutex_);
+  rotateIfLarger(path_);
+  std::ofstream out(path_, std::ios::binary | std::ios::app);
+  if (!out) return;
+  out << formatTimestamp(clock_()) << message << "\r\n";
+}
+
+}  // namespace vlvpn::service

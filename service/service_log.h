@@ -1,0 +1,51 @@
+// "killswitch.log": one line per event, stamped with the local time to the
+// millisecond, kept to one older generation (".1") above 1,048,576 bytes.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace vlvpn::service {
+
+inline constexpr uintmax_t kLogRotateBytes = 1'048'576;
+
+struct LocalTime {
+  int year, month, day, hour, minute, second, millisecond;
+};
+
+LocalTime localTimeNow();  // per platform
+
+// "2026-12-08 19:35:52.123 "
+std::string formatTimestamp(const LocalTime& time);
+
+// Moves `path` to `path` + ".1" (replacing it) when `path` is larger than
+// `limit` bytes. Failures are ignored: the worst case is a longer file.
+void rotateIfLarger(const std::filesystem::path& path, uintmax_t limit = kLogRotateBytes);
+
+// The file in the service's data folder, creating the folder when needed.
+// Windows: %ProgramData%\VelmoraVPN; Linux: $ProgramData/VelmoraVPN, else
+// /var/lib/VelmoraVPN. Empty when ProgramData is unset or too long (Windows).
+std::filesystem::path serviceDataPath(std::string_view fileName);
+
+class ServiceLog {
+ public:
+  // An empty path logs nothing.
+  explicit ServiceLog(std::filesystem::path path, std::function<LocalTime()> clock = localTimeNow);
+
+  // Appends one line; the message is UTF-8 without line end. Never fails
+  // towards the caller: a line that cannot be written is dropped.
+  void write(std::string_view message);
+
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+  std::function<LocalTime()> clock_;
+  std::mutex mutex_;
+};
+
+}  // namespace vlvpn::service
