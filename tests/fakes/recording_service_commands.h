@@ -1,0 +1,45 @@
+// Records every command the dispatcher passes on and answers from a script.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "service/dispatcher.h"
+
+namespace vlvpn::test {
+
+class RecordingServiceCommands : public service::ServiceCommands {
+ public:
+  std::vector<std::string> calls;
+  std::vector<service::KillSwitchRequest> enableRequests;
+  uint32_t enableResult = 0;
+  uint32_t blockResult = 0;
+  std::string startReply = "OK 4242";
+  std::string statusReply = "OK STOPPED";
+  std::function<void()> duringStart;  // runs inside startOpenVpn, with the command lock held
+
+  uint32_t enableKillSwitch(const service::KillSwitchRequest& request) override {
+    calls.push_back("enable");
+    enableRequests.push_back(request);
+    return enableResult;
+  }
+  void disableKillSwitch() override { calls.push_back("disable"); }
+  uint32_t blockIpv6() override {
+    calls.push_back("block");
+    return blockResult;
+  }
+  void unblockIpv6() override { calls.push_back("unblock"); }
+  std::string startOpenVpn(const std::string& exe, const std::string& args) override {
+    calls.push_back("start [" + exe + "] [" + args + "]");
+    if (duringStart) duringStart();
+    return startReply;
+  }
+  void stopOpenVpn() override { calls.push_back("stop"); }
+  std::string openVpnStatus() override {
+    calls.push_back("status");
+    return statusReply;
+  }
+};
+
+}  // namespace vlvpn::test

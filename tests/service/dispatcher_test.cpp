@@ -1,0 +1,124 @@
+#include "service/dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+#include "tests/fakes/recording_service_commands.h"
+
+namespace vlvpn::service {
+namespace {
+
+using test::RecordingServiceCommands;
+
+TEST(Dispatch, AnswersEveryCommandAndSpelling) {
+  struct Case {
+    const char* request;
+    const char* reply;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {" PING \r\n", "PONG", {}},
+      {"ping", "PONG", {}},
+      {"Ping\n", "PONG", {}},
+      {"pInG", "PONG", {}},              // locked path
+      {"PING extra words", "PONG", {}},  // locked path, extra words ignored
+      {"DISABLE", "OK", {"disable"}},
+      {"disable now", "OK", {"disable"}},
+      {"BLOCK_IPV6", "OK", {"block"}},
+      {"unblock_ipv6", "OK", {"unblock"}},
+      {"OPENVPN_STOP", "OK", {"stop"}},
+      {"OPENVPN_STATUS", "OK STOPPED", {"status"}},
+      {"OPENVPN_START", "ERR bad_format", {}},
+      {"OPENVPN_START\tC:\\openvpn.exe", "ERR bad_format", {}},
+      {"OPENVPN_START\tC:\\openvpn.exe\t--a\t--b", "OK 4242", {"start [C:\\openvpn.exe] [--a\t--b]"}},
+      {"OPENVPN_START\t\t--args", "OK 4242", {"start [] [--args]"}},
+      {"OPENVPN_STARTED\t/x\t-a", "OK 4242", {"start [/x] [-a]"}},  // only the prefix counts
+      {"OPENVPN_START\t/x\t \r\n", "ERR bad_format", {}},  // trimmed before the fields are read
+      {"openvpn_start\t/x\t--a", "ERR unknown_command", {}},
+      {"", "ERR unknown_command", {}},
+      {" \t\r\n", "ERR unknown_command", {}},
+      {"REBOOT", "ERR unknown_command", {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(std::string(c.request)));
+    RecordingServiceCommands commands;
+    Dispatcher dispatcher(commands);
+    EXPECT_EQ(dispatcher.dispatch(c.request), c.reply);
+    EXPECT_EQ(commands.calls, c.calls);
+  }
+}
+
+TEST(Dispatch, TurnsResultCodesIntoReplies) {
+  RecordingServiceCommands commands;
+  Dispatcher dispatcher(commands);
+  commands.enableResult = 0x80320009;  // an HRESULT-style code stays unsigned
+  EXPECT_EQ(dispatcher.dispatch("ENABLE udp 1194 1 1.2.3.4"), "ERR 2150760457");
+  commands.blockResult = 1764;
+  EXPECT_EQ(dispatcher.dispatch("BLOCK_IPV6"), "ERR 1764");
+  commands.statusReply = "OK RUNNING 77";
+  EXPECT_EQ(dispatcher.dispatch("openvpn_status"), "OK RUNNING 77");
+}
+
+TEST(EnableArguments, ReadLikeStreamExtraction) {
+  struct Case {
+    const char* words;
+    KillSwitchRequest expected;
+  };
+  const Case cases[] = {
+      {"", {}},
+      {"udp 1194 1 1.2.3.4,5.6.7.8 C:\\Program Files\\Velmora VPN\\VLVPNDesk.exe",
+       {"udp", 1194, true, {0x01020304, 0x05060708}, "C:\\Program Files\\Velmora VPN\\VLVPNDesk.exe"}},
+      {"UDP 1194 0 1.2.3.4,,bad, 9.9.9.9 ,10.0.0.1", {"UDP", 1194, false, {0x01020304}, "9.9.9.9 ,10.0.0.1"}},
+      {"tcp 443 1 1.2.3.4,,host.name,9.9.9.9", {"tcp", 443, true, {0x01020304, 0x09090909}, ""}},
+      {"udp abc 1 1.2.3.4 exe", {"udp", 0, false, {}, ""}},  // one failure empties the rest
+      {"udp 99999999999 1 1.2.3.4", {"udp", 0, false, {}, ""}},
+      {"udp -5 7 1.1.1.1", {"udp", -5, true, {0x01010101}, ""}},
+      {"udp 1194 x 1.1.1.1", {"udp", 1194, false, {}, ""}},
+      {"udp 1194", {"udp", 1194, false, {}, ""}},
+      {"udp 1194 1 1.1.1.1 /opt/app bin\nNEXT LINE", {"udp", 1194, true, {0x01010101}, "/opt/app bin"}},
+      {"udp 1194 1 01.2.3.4,1.2.3.256,1.2.3", {"udp", 1194, true, {}, ""}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.words);
+    EXPECT_EQ(parseEnableArguments(c.words), c.expected);
+  }
+
+  RecordingServiceCommands commands;
+  Dispatcher dispatcher(commands);
+  EXPECT_EQ(dispatcher.dispatch("enable\ttcp 443 1 1.2.3.4 /usr/bin/my app\r\n"), "OK");
+  ASSERT_EQ(commands.enableRequests.size(), 1u);
+  EXPECT_EQ(commands.enableRequests[0], (KillSwitchRequest{"tcp", 443, true, {0x01020304}, "/usr/bin/my app"}));
+  EXPECT_EQ(dispatcher.dispatch("ENABLE"), "OK");
+  EXPECT_EQ(commands.enableRequests[1], KillSwitchRequest{});
+}
+
+TEST(Dispatch, PingGetsThroughWhileACommandHoldsTheLock) {
+  RecordingServiceCommands commands;
+  Dispatcher dispatcher(commands);
+  std::promise<void> entered, release;
+  commands.duringStart = [&] {
+    entered.set_value();
+    release.get_future().wait();
+  };
+  auto start = std::async(std::launch::async, [&] { return dispatcher.dispatch("OPENVPN_START\t/x\t-a"); });
+  entered.get_future().wait();
+  EXPECT_EQ(dispatcher.dispatch("PING"), "PONG");
+  auto locked = std::async(std::launch::async, [&] { return dispatcher.dispatch("OPENVPN_STATUS"); });
+  EXPECT_EQ(locked.wait_for(std::chrono::milliseconds(50)), std::future_status::timeout)
+      << "other commands wait for the lock";
+  release.set_value();
+  EXPECT_EQ(start.get(), "OK 4242");
+  EXPECT_EQ(locked.get(), "OK STOPPED");
+}
+
+TEST(Dispatch, ShutdownStopsOpenVpnThenRemovesBothSets) {
+  RecordingServiceCommands commands;
+  Dispatcher dispatcher(commands);
+  dispatcher.shutdown();
+  EXPECT_EQ(commands.calls, (std::vector<std::string>{"stop", "disable", "unblock"}));
+}
+
+}  // namespace
+}  // namespace vlvpn::service

@@ -1,0 +1,143 @@
+#include "service/openvpn_supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "common/path_bytes.h"
+#include "service/openvpn_start_policy.h"
+#include "tests/fakes/fake_process_launcher.h"
+#include "tests/support/temp_dir.h"
+
+namespace vlvpn::service {
+namespace {
+
+std::string readAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+class SupervisorTest : public testing::Test {
+ protected:
+  SupervisorTest() {
+    std::filesystem::create_directories(bin);
+    std::filesystem::create_directories(data);
+    std::filesystem::create_directories(profile);
+    std::ofstream(bin / exeName) << "binary";
+    std::ofstream(profile / "home.ovpn") << "client\nremote 127.0.0.1 1194\n";
+    std::ofstream(profile / "auth.txt") << "u\np\n";
+  }
+
+  std::string exe() const { return utf8FromPath(bin / exeName); }
+  std::string args(bool withAuth = true) const {
+    return formatOpenVpnArguments({utf8FromPath(profile / "home.ovpn"),
+                                   withAuth ? std::optional(utf8FromPath(profile / "auth.txt")) : std::nullopt,
+                                   utf8FromPath(profile / "openvpn.log")});
+  }
+  std::string logText() const { return readAll(data / "killswitch.log"); }
+
+  test::TempDir root;
+  const std::string exeName = isOpenVpnFileName("openvpn.exe") ? "openvpn.exe" : "openvpn";
+  const std::filesystem::path bin = root.path() / "bin";
+  const std::filesystem::path data = root.path() / "data";
+  const std::filesystem::path profile = root.path() / "home" / "VLVPNDesk" / "profiles" / "home";
+  ServiceLog log{data / "killswitch.log"};
+  test::FakeProcessLauncher* launcher = new test::FakeProcessLauncher;
+  OpenVpnSupervisor supervisor{std::unique_ptr<ProcessLauncher>(launcher), log,
+                               {{bin}, [this](std::string_view name) { return data / pathFromUtf8(name); }}};
+};
+
+TEST_F(SupervisorTest, StartsTheCheckedCopyWithScriptsDisabled) {
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  ASSERT_EQ(launcher->launches.size(), 1u);
+  const LaunchSpec& spec = launcher->launches[0];
+  const std::string copy = utf8FromPath(data / "openvpn-config.ovpn");
+  EXPECT_EQ(spec.exe, exe());
+  EXPECT_EQ(spec.argumentString,
+            formatOpenVpnArguments({copy, utf8FromPath(profile / "auth.txt"), utf8FromPath(profile / "openvpn.log")}) +
+                " --script-security 1");
+  ASSERT_GE(spec.argumentVector.size(), 2u);
+  EXPECT_EQ(spec.argumentVector[1], copy);
+  EXPECT_EQ(spec.argumentVector[spec.argumentVector.size() - 2], "--script-security");
+  EXPECT_EQ(spec.argumentVector.back(), "1");
+  EXPECT_EQ(spec.outputFile, data / "openvpn-stderr.log");
+  EXPECT_EQ(readAll(data / "openvpn-config.ovpn"), "client\nremote 127.0.0.1 1194\n");
+
+  // The user's file changing afterwards does not reach OpenVPN.
+  std::ofstream(profile / "home.ovpn") << "plugin evil.so\n";
+  EXPECT_EQ(readAll(data / "openvpn-config.ovpn"), "client\nremote 127.0.0.1 1194\n");
+}
+
+TEST_F(SupervisorTest, RefusalsLeaveTheRunningChildAlone) {
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  struct Case {
+    std::string exe, args, reply;
+  };
+  std::ofstream(bin / "other") << "x";
+  const Case cases[] = {
+      {"", args(), "ERR empty_exe"},
+      {utf8FromPath(bin / "missing" / exeName), args(), "ERR exe_not_found"},
+      {utf8FromPath(bin / "other"), args(), "ERR exe_not_allowed"},
+      {exe(), args() + " --up evil", "ERR args_not_allowed"},
+      {exe(), "--config x", "ERR args_not_allowed"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reply);
+    EXPECT_EQ(supervisor.start(c.exe, c.args), c.reply);
+  }
+  std::ofstream(profile / "home.ovpn") << "client\nstatus C:\\Windows\\win.ini\n";
+  EXPECT_EQ(supervisor.start(exe(), args()), "ERR config_not_allowed");
+
+  EXPECT_EQ(launcher->launches.size(), 1u);
+  EXPECT_EQ(launcher->processes[0]->terminations, 0);
+  EXPECT_EQ(supervisor.status(), "OK RUNNING 1000");
+  const std::string text = logText();
+  EXPECT_NE(text.find(" exe_not_found: " + utf8FromPath(bin / "missing" / exeName) + "\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" exe_not_allowed: "), std::string::npos);
+  EXPECT_NE(text.find(" args_not_allowed: "), std::string::npos);
+  EXPECT_NE(text.find(": status\r\n"), std::string::npos);
+}
+
+TEST_F(SupervisorTest, ASecondStartEndsTheFirstChild) {
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  ASSERT_EQ(supervisor.start(exe(), args(false)), "OK 1001");
+  EXPECT_EQ(launcher->processes[0]->terminations, 1);
+  EXPECT_FALSE(launcher->launches[1].argumentString.find("--auth-user-pass") != std::string::npos);
+  EXPECT_EQ(supervisor.status(), "OK RUNNING 1001");
+  supervisor.stop();
+  EXPECT_EQ(launcher->processes[1]->terminations, 1);
+  EXPECT_EQ(supervisor.status(), "OK STOPPED");
+}
+
+TEST_F(SupervisorTest, StatusForgetsAnEndedChildOnce) {
+  EXPECT_EQ(supervisor.status(), "OK STOPPED");
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  launcher->processes[0]->queryFails = true;
+  EXPECT_EQ(supervisor.status(), "OK STOPPED") << "a failed query keeps the child";
+  launcher->processes[0]->queryFails = false;
+  EXPECT_EQ(supervisor.status(), "OK RUNNING 1000");
+  launcher->processes[0]->running = false;
+  EXPECT_EQ(supervisor.status(), "OK STOPPED");
+  supervisor.stop();
+  EXPECT_EQ(launcher->processes[0]->terminations, 0) << "an ended child is not terminated";
+}
+
+TEST_F(SupervisorTest, AFailedLaunchIsLoggedAndLeavesNoChild) {
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  launcher->failure = OsError{"CreateProcessW", 2};
+  EXPECT_EQ(supervisor.start(exe(), args()), "ERR 2");
+  EXPECT_EQ(launcher->processes[0]->terminations, 1) << "the old child was ended first";
+  EXPECT_EQ(supervisor.status(), "OK STOPPED");
+  EXPECT_NE(logText().find(" CreateProcess failed (2) for cmd: \"" + exe() + "\" --config "), std::string::npos);
+}
+
+TEST_F(SupervisorTest, RotatesTheCapturedOutputBeforeEachStart) {
+  std::ofstream(data / "openvpn-stderr.log") << std::string(kLogRotateBytes + 1, 'x');
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  EXPECT_EQ(std::filesystem::file_size(data / "openvpn-stderr.log.1"), kLogRotateBytes + 1);
+  EXPECT_FALSE(std::filesystem::exists(data / "openvpn-stderr.log"));
+}
+
+}  // namespace
+}  // namespace vlvpn::service
