@@ -54,6 +54,8 @@ bool ChildProcess::writeLine(std::string_view line) { return os_->write(std::str
 
 void ChildProcess::closeInput() { os_->closeInput(); }
 
+void ChildProcess::requestStop() { os_->requestStop(); }
+
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, timeout, [&] { return !lines_.empty() || outputEnded_; });

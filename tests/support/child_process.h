@@ -32,6 +32,9 @@ class ChildProcess {
   // The next line of standard output without its LF; nullopt at end of output
   // or when `timeout` passes first.
   std::optional<std::string> readLine(std::chrono::milliseconds timeout);
+  // Asks the program to end (SIGTERM on Linux; on Windows, where there is no
+  // such request, it is ended hard).
+  void requestStop();
   // The exit code, or nullopt when the program is still running after `timeout`.
   std::optional<int> waitForExit(std::chrono::milliseconds timeout);
 

@@ -16,6 +16,7 @@ class ChildProcess::Os {
   size_t read(char* buffer, size_t size);
   std::optional<int> wait(std::chrono::milliseconds timeout);
   void kill();
+  void requestStop();
 
   struct State;
   std::unique_ptr<State> state;

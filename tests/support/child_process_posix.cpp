@@ -109,6 +109,10 @@ std::optional<int> ChildProcess::Os::wait(std::chrono::milliseconds timeout) {
   return state->exitCode;
 }
 
+void ChildProcess::Os::requestStop() {
+  if (!state->exitCode) ::kill(state->pid, SIGTERM);
+}
+
 void ChildProcess::Os::kill() {
   if (!state->exitCode) ::kill(state->pid, SIGKILL);
 }

@@ -122,6 +122,8 @@ std::optional<int> ChildProcess::Os::wait(std::chrono::milliseconds timeout) {
   return static_cast<int>(code);
 }
 
+void ChildProcess::Os::requestStop() { kill(); }
+
 void ChildProcess::Os::kill() { TerminateProcess(state->process.get(), 1); }
 
 }  // namespace vlvpn::test
