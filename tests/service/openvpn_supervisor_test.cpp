@@ -24,9 +24,9 @@ class SupervisorTest : public testing::Test {
     std::filesystem::create_directories(bin);
     std::filesystem::create_directories(data);
     std::filesystem::create_directories(profile);
-    std::ofstream(bin / exeName) << "binary";
-    std::ofstream(profile / "home.ovpn") << "client\nremote 127.0.0.1 1194\n";
-    std::ofstream(profile / "auth.txt") << "u\np\n";
+    std::ofstream(bin / exeName, std::ios::binary) << "binary";
+    std::ofstream(profile / "home.ovpn", std::ios::binary) << "client\nremote 127.0.0.1 1194\n";
+    std::ofstream(profile / "auth.txt", std::ios::binary) << "u\np\n";
   }
 
   std::string exe() const { return utf8FromPath(bin / exeName); }

@@ -18,6 +18,11 @@ std::filesystem::path programFolder();
 // A program of the build by its base name ("VLVPNDesk" gives VLVPNDesk.exe on Windows).
 std::filesystem::path builtProgram(const std::string& baseName);
 
+// Whether VLVPNKillSwitch in console mode runs its shutdown steps when asked
+// to stop: on Linux SIGTERM does; on Windows nothing signals a console-mode
+// service, which is simply ended.
+bool consoleServiceShutsDownCleanly();
+
 }  // namespace vlvpn::test
 
 // For what the machine lacks (root, a namespace, Wine): a skip with the reason,

@@ -8,4 +8,6 @@ std::filesystem::path programFolder() { return std::filesystem::read_symlink("/p
 
 std::filesystem::path builtProgram(const std::string& baseName) { return programFolder() / baseName; }
 
+bool consoleServiceShutsDownCleanly() { return true; }
+
 }  // namespace vlvpn::test

@@ -12,4 +12,6 @@ std::filesystem::path programFolder() {
 
 std::filesystem::path builtProgram(const std::string& baseName) { return programFolder() / (baseName + ".exe"); }
 
+bool consoleServiceShutsDownCleanly() { return false; }
+
 }  // namespace vlvpn::test
