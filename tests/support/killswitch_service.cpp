@@ -11,8 +11,9 @@ namespace vlvpn::test {
 
 std::string serviceEndpointFor(const std::filesystem::path& scratch);  // per platform
 
-KillSwitchService::KillSwitchService(const std::filesystem::path& scratch, std::vector<std::string> wrapper)
-    : endpoint(serviceEndpointFor(scratch)), dataFolder(scratch / "ProgramData" / "VelmoraVPN") {
+KillSwitchService::KillSwitchService(const std::filesystem::path& scratch, std::vector<std::string> wrapper,
+                                     const std::string& sharedEndpoint)
+    : endpoint(sharedEndpoint.empty() ? serviceEndpointFor(scratch) : sharedEndpoint), dataFolder(scratch / "ProgramData" / "VelmoraVPN") {
   std::filesystem::create_directories(scratch / "ProgramData");
   const std::filesystem::path program = builtProgram("VLVPNKillSwitch");
   std::vector<std::string> args;

@@ -18,8 +18,10 @@ std::string serviceRequest(const std::string& endpoint, std::string_view bytes);
 
 class KillSwitchService {
  public:
-  // `wrapper` runs before the program (say "ip netns exec ns"), and must exec it.
-  KillSwitchService(const std::filesystem::path& scratch, std::vector<std::string> wrapper = {});
+  // `wrapper` runs before the program (say "ip netns exec ns"), and must exec
+  // it. `endpoint` replaces the test's own one.
+  KillSwitchService(const std::filesystem::path& scratch, std::vector<std::string> wrapper = {},
+                    const std::string& endpoint = {});
   ~KillSwitchService();
 
   bool started() const { return child_ != nullptr; }
