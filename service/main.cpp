@@ -3,6 +3,7 @@
 #include <memory>
 #include <string>
 
+#include "common/program_path.h"
 #include "service/connection.h"
 #include "service/filter_engine.h"
 #include "service/openvpn_start_policy.h"
@@ -20,7 +21,7 @@ struct Runtime {
   explicit Runtime(StopSignal& stop)
       : log(serviceDataPath("killswitch.log")),
         engine(FilterEngine::create()),
-        supervisor(ProcessLauncher::create(), log, {allowedOpenVpnFolders(serviceProgramFolder()), serviceDataPath}),
+        supervisor(ProcessLauncher::create(), log, {allowedOpenVpnFolders(programPath().parent_path()), serviceDataPath}),
         commands(*engine, supervisor),
         dispatcher(commands),
         server{dispatcher, log, stop} {}

@@ -3,7 +3,6 @@
 // stop signal has been handled.
 #pragma once
 
-#include <filesystem>
 #include <functional>
 
 #include "service/stop_signal.h"
@@ -23,8 +22,5 @@ int runConsole(const ServiceBody& body);
 // dispatcher cannot start. Linux: as runConsole (systemd runs the service in
 // the foreground).
 int runAsService(const ServiceBody& body);
-
-// The folder of the service's own executable.
-std::filesystem::path serviceProgramFolder();
 
 }  // namespace vlvpn::service

@@ -32,6 +32,4 @@ int runConsole(const ServiceBody& body) {
 
 int runAsService(const ServiceBody& body) { return runConsole(body); }
 
-std::filesystem::path serviceProgramFolder() { return std::filesystem::read_symlink("/proc/self/exe").parent_path(); }
-
 }  // namespace vlvpn::service

@@ -59,10 +59,4 @@ int runAsService(const ServiceBody& body) {
   return 0;
 }
 
-std::filesystem::path serviceProgramFolder() {
-  wchar_t buffer[MAX_PATH] = {};
-  GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-  return std::filesystem::path(buffer).parent_path();
-}
-
 }  // namespace vlvpn::service

@@ -46,6 +46,11 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
   const auto profiles = deps.profiles;
   auto chooseFile = deps.chooseProfileFile;
   const auto startThread = deps.startThread;
+  const auto killSwitch = deps.killSwitch;
+  // Runs `work` on a worker thread, then resolves with what it returns.
+  const auto onWorker = [startThread](Promise promise, std::function<json()> work) {
+    host::runOnWorker(std::move(promise), [work](const Promise& p) { p.resolve(work()); }, startThread);
+  };
 
   const auto notYet = [](const std::string& name) {
     return [name](const Args&, Promise promise) { promise.reject("Not available yet: " + name); };
@@ -98,9 +103,32 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
       pending("getDeviceMarketingName", {}),
       {"promptVpnAuth", {S, S},
        [](const Args&, Promise promise) { promise.reject("Interactive auth prompt not available on Windows"); }},
-      pending("setKillSwitchEnabled", {B}),
-      pending("prepareKillSwitchForReconnect", {}),
-      pending("setBlockIpv6Enabled", {B}),
+      {"setKillSwitchEnabled", {B},
+       [killSwitch, onWorker](const Args& a, Promise promise) {
+         const bool enabled = a.boolean(0);
+         killswitch::killSwitchEnabled = enabled;
+         onWorker(std::move(promise), [killSwitch, enabled] {
+           killSwitch->onKillSwitchSetting(enabled);
+           return json{{"enabled", enabled}};
+         });
+       }},
+      {"prepareKillSwitchForReconnect", {},
+       [killSwitch, onWorker](const Args&, Promise promise) {
+         if (!killswitch::killSwitchEnabled) return promise.resolve({{"prepared", false}, {"reason", "kill_switch_off"}});
+         onWorker(std::move(promise), [killSwitch] {
+           killSwitch->prepareForReconnect();
+           return json{{"prepared", true}, {"path", "windows-wfp"}, {"mode", "fully_open"}};
+         });
+       }},
+      {"setBlockIpv6Enabled", {B},
+       [killSwitch, onWorker](const Args& a, Promise promise) {
+         const bool enabled = a.boolean(0);
+         killswitch::blockIpv6Enabled = enabled;
+         onWorker(std::move(promise), [killSwitch, enabled] {
+           killSwitch->onBlockIpv6Setting(enabled);
+           return json{{"enabled", enabled}};
+         });
+       }},
       pending("pickApp", {}),
       {"pickOvpnFile", {},
        [chooseFile, startThread](const Args&, Promise promise) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "desktop/host/module.h"
+#include "desktop/killswitch/killswitch_controller.h"
 #include "desktop/host/worker.h"
 #include "desktop/tunnel/profile_store.h"
 
@@ -20,6 +21,7 @@ inline constexpr const char* kTunnelModuleName = "VLVPNTunnel";
 struct TunnelModuleDeps {
   std::shared_ptr<const ProfileStore> profiles;
   std::function<std::optional<std::filesystem::path>()> chooseProfileFile;
+  std::shared_ptr<killswitch::KillSwitchController> killSwitch;
   host::ThreadStarter startThread = host::startDetachedThread;
 };
 

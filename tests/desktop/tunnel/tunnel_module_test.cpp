@@ -4,9 +4,12 @@
 
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <system_error>
+#include <utility>
 
 #include "desktop/tunnel/event_hooks.h"
+#include "desktop/tunnel/tunnel_session.h"
 #include "tests/support/temp_dir.h"
 
 namespace vlvpn::tunnel {
@@ -28,11 +31,26 @@ Settlement call(const host::ModuleTable& module, const std::string& name, json a
 
 class TunnelModuleTest : public testing::Test {
  protected:
+  std::vector<std::string> takeSent() {
+    std::lock_guard lock(sentMutex);
+    return std::exchange(sent, {});
+  }
+
   test::TempDir base;
   std::optional<std::filesystem::path> chosen;
+  std::mutex sentMutex;
+  std::vector<std::string> sent;
+  std::shared_ptr<killswitch::KillSwitchController> killSwitch = std::make_shared<killswitch::KillSwitchController>(
+      [this](std::string_view request) {
+        std::lock_guard lock(sentMutex);
+        sent.emplace_back(request);
+        return std::string();
+      },
+      [this] { return base.path(); }, "/opt/Velmora VPN/VLVPNDesk");
   host::ModuleTable module = makeTunnelModule({
-      std::make_shared<ProfileStore>([this] { return base.path(); }),
-      [this] { return chosen; },
+      .profiles = std::make_shared<ProfileStore>([this] { return base.path(); }),
+      .chooseProfileFile = [this] { return chosen; },
+      .killSwitch = killSwitch,
   });
 };
 
@@ -95,16 +113,64 @@ TEST_F(TunnelModuleTest, PickOvpnFileResolvesTheFileOrAnEmptyObject) {
 }
 
 TEST_F(TunnelModuleTest, AWorkerThatCannotStartStillSettles) {
-  auto failing = makeTunnelModule({std::make_shared<ProfileStore>([this] { return base.path(); }),
-                                   [this] { return chosen; },
-                                   [](std::function<void()>) {
-                                     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-                                   }});
+  auto failing = makeTunnelModule({
+      .profiles = std::make_shared<ProfileStore>([this] { return base.path(); }),
+      .chooseProfileFile = [this] { return chosen; },
+      .killSwitch = killSwitch,
+      .startThread = [](std::function<void()>) {
+        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+      },
+  });
   EXPECT_EQ(call(failing, "pickOvpnFile").error().message, host::kWorkerStartFailed);
 }
 
 TEST_F(TunnelModuleTest, MethodsOfLaterWorkSayTheyAreNotAvailable) {
   EXPECT_EQ(call(module, "connectOvpn", {"p", "p.ovpn", "u", "p"}).error().message, "Not available yet: connectOvpn");
+}
+
+TEST_F(TunnelModuleTest, KillSwitchMethodsSendWhatTheStateCallsFor) {
+  struct SessionState {
+    SessionState(const char* state, ServerEndpoint endpoint) {
+      std::lock_guard lock(sessionMutex());
+      tunnelSession().state = state;
+      tunnelSession().endpoint = std::move(endpoint);
+    }
+    ~SessionState() {
+      std::lock_guard lock(sessionMutex());
+      tunnelSession() = TunnelSession{};
+      killswitch::killSwitchEnabled = false;
+      killswitch::blockIpv6Enabled = true;
+    }
+  };
+  {
+    SessionState connected(kStateConnected, {"udp", 1194, "1.2.3.4,5.6.7.8"});
+    EXPECT_EQ(call(module, "setKillSwitchEnabled", {true}).value(), json({{"enabled", true}}));
+    EXPECT_TRUE(killswitch::killSwitchEnabled);
+    EXPECT_EQ(takeSent(), std::vector<std::string>{"ENABLE udp 1194 1 1.2.3.4,5.6.7.8 /opt/Velmora VPN/VLVPNDesk"});
+    EXPECT_EQ(call(module, "prepareKillSwitchForReconnect").value(),
+              json({{"prepared", true}, {"path", "windows-wfp"}, {"mode", "fully_open"}}));
+    EXPECT_EQ(takeSent(), std::vector<std::string>{"DISABLE"});
+    EXPECT_EQ(call(module, "setKillSwitchEnabled", {false}).value(), json({{"enabled", false}}));
+    EXPECT_EQ(takeSent(), (std::vector<std::string>{"DISABLE", "BLOCK_IPV6"}));
+    EXPECT_EQ(call(module, "setBlockIpv6Enabled", {false}).value(), json({{"enabled", false}}));
+    EXPECT_EQ(takeSent(), std::vector<std::string>{"UNBLOCK_IPV6"});
+    EXPECT_EQ(call(module, "setKillSwitchEnabled", {false}).value(), json({{"enabled", false}}));
+    EXPECT_EQ(takeSent(), std::vector<std::string>{"DISABLE"}) << "no IPv6 block while that setting is off";
+  }
+  {
+    SessionState connecting(kStateConnecting, {"", 0, ""});
+    EXPECT_EQ(call(module, "setKillSwitchEnabled", {true}).value(), json({{"enabled", true}}));
+    EXPECT_EQ(call(module, "setBlockIpv6Enabled", {true}).value(), json({{"enabled", true}}));
+    EXPECT_EQ(takeSent(), std::vector<std::string>{"BLOCK_IPV6"}) << "the kill switch waits for the connect";
+  }
+  {
+    SessionState disconnected(kStateDisconnected, {"udp", 1194, "1.2.3.4"});
+    EXPECT_EQ(call(module, "prepareKillSwitchForReconnect").value(),
+              json({{"prepared", false}, {"reason", "kill_switch_off"}}));
+    EXPECT_EQ(call(module, "setBlockIpv6Enabled", {true}).value(), json({{"enabled", true}}));
+    EXPECT_EQ(call(module, "setBlockIpv6Enabled", {false}).value(), json({{"enabled", false}}));
+    EXPECT_EQ(takeSent(), std::vector<std::string>{"UNBLOCK_IPV6"});
+  }
 }
 
 TEST_F(TunnelModuleTest, InitializeBindsTheHooksToTheNewestInstance) {
@@ -132,7 +198,9 @@ TEST_F(TunnelModuleTest, InitializeBindsTheHooksToTheNewestInstance) {
                        {"systemWillSleep", nullptr},
                    }));
 
-  auto reloaded = makeTunnelModule({std::make_shared<ProfileStore>([this] { return base.path(); }), nullptr});
+  auto reloaded = makeTunnelModule({.profiles = std::make_shared<ProfileStore>([this] { return base.path(); }),
+                                    .chooseProfileFile = nullptr,
+                                    .killSwitch = killSwitch});
   reloaded.initialize(recorder(second));
   adapterChangedHook(false);
   systemSleepingHook();

@@ -1,0 +1,104 @@
+#include "desktop/killswitch/killswitch_controller.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <limits>
+
+namespace vlvpn::killswitch {
+namespace {
+
+constexpr const char* kEndpointFile = "killswitch.txt";
+
+bool isActive(const std::string& state) { return state == tunnel::kStateConnected || state == tunnel::kStateConnecting; }
+
+// strtol's rules: leading white space and a sign allowed, trailing text
+// ignored; no number or out of range gives 0.
+int32_t parsePort(const std::string& text) {
+  errno = 0;
+  char* end = nullptr;
+  const long value = std::strtol(text.c_str(), &end, 10);
+  if (end == text.c_str() || errno == ERANGE || value < std::numeric_limits<int32_t>::min() ||
+      value > std::numeric_limits<int32_t>::max()) {
+    return 0;
+  }
+  return static_cast<int32_t>(value);
+}
+
+}  // namespace
+
+std::atomic<bool> killSwitchEnabled{false};
+std::atomic<bool> blockIpv6Enabled{true};
+
+std::string enableRequest(const tunnel::ServerEndpoint& endpoint, bool allowDns, const std::string& programPath) {
+  if (endpoint.addresses.empty() && allowDns) return {};
+  return "ENABLE " + (endpoint.proto.empty() ? std::string("any") : endpoint.proto) + " " +
+         std::to_string(endpoint.port) + " " + (allowDns ? "1" : "0") + " " +
+         (endpoint.addresses.empty() ? std::string("none") : endpoint.addresses) + " " + programPath;
+}
+
+std::string formatEndpointFile(const tunnel::ServerEndpoint& endpoint) {
+  return endpoint.proto + "\n" + std::to_string(endpoint.port) + "\n" + endpoint.addresses;
+}
+
+tunnel::ServerEndpoint parseEndpointFile(std::string_view text) {
+  std::string fields[3];
+  for (auto& field : fields) {
+    const size_t end = text.find('\n');
+    field = std::string(text.substr(0, end));
+    text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+    while (!field.empty() && (field.back() == '\r' || field.back() == '\n' || field.back() == ' ')) field.pop_back();
+  }
+  tunnel::ServerEndpoint endpoint;
+  endpoint.proto = fields[0];
+  endpoint.port = fields[1].empty() ? 0 : parsePort(fields[1]);
+  endpoint.addresses = fields[2];
+  return endpoint;
+}
+
+KillSwitchController::KillSwitchController(Transact transact, std::function<std::filesystem::path()> dataFolder,
+                                           std::string programPath)
+    : transact_(std::move(transact)), dataFolder_(std::move(dataFolder)), programPath_(std::move(programPath)) {}
+
+void KillSwitchController::applyKillSwitch(bool allowDns) {
+  const std::string request = enableRequest(tunnel::currentEndpoint(), allowDns, programPath_);
+  if (!request.empty()) transact_(request);
+}
+
+void KillSwitchController::saveServerEndpoint(const tunnel::ServerEndpoint& endpoint) {
+  std::ofstream out(dataFolder_() / kEndpointFile, std::ios::binary | std::ios::trunc);
+  if (out) out << formatEndpointFile(endpoint);
+}
+
+tunnel::ServerEndpoint KillSwitchController::loadServerEndpoint() {
+  std::ifstream in(dataFolder_() / kEndpointFile, std::ios::binary);
+  if (!in) return {};
+  return parseEndpointFile(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+}
+
+void KillSwitchController::onKillSwitchSetting(bool enabled) {
+  if (enabled) {
+    // In any other state the next connect installs it.
+    if (tunnel::currentState() == tunnel::kStateConnected) applyKillSwitch(true);
+    return;
+  }
+  transact_("DISABLE");
+  if (blockIpv6Enabled && isActive(tunnel::currentState())) transact_("BLOCK_IPV6");
+}
+
+void KillSwitchController::prepareForReconnect() {
+  // Fully open while the interface switches servers; the next connect fences
+  // the new server's addresses.
+  transact_("DISABLE");
+}
+
+void KillSwitchController::onBlockIpv6Setting(bool enabled) {
+  if (isActive(tunnel::currentState())) {
+    transact_(enabled ? "BLOCK_IPV6" : "UNBLOCK_IPV6");
+  } else if (!enabled) {
+    transact_("UNBLOCK_IPV6");
+  }
+}
+
+}  // namespace vlvpn::killswitch

@@ -1,0 +1,55 @@
+// The user's two firewall settings, turned into service requests together
+// with the server endpoint of the tunnel, and that endpoint kept in
+// "killswitch.txt" so a later run can fence a tunnel that still runs.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "desktop/tunnel/tunnel_session.h"
+
+namespace vlvpn::killswitch {
+
+extern std::atomic<bool> killSwitchEnabled;  // false until the interface says otherwise
+extern std::atomic<bool> blockIpv6Enabled;   // true until the interface says otherwise
+
+// "ENABLE <proto|any> <port> <1|0> <addresses|none> <program>", or "" when
+// DNS is to be allowed but no server address is known (nothing to send).
+std::string enableRequest(const tunnel::ServerEndpoint& endpoint, bool allowDns, const std::string& programPath);
+
+// "killswitch.txt": proto LF port LF addresses, no LF at the end.
+std::string formatEndpointFile(const tunnel::ServerEndpoint& endpoint);
+// CR LF reads as LF; a damaged port reads as 0; missing lines are empty.
+tunnel::ServerEndpoint parseEndpointFile(std::string_view text);
+
+class KillSwitchController {
+ public:
+  using Transact = std::function<std::string(std::string_view request)>;
+
+  // `dataFolder` is asked afresh on every use; `programPath` is the desktop
+  // program, which the kill switch lets through.
+  KillSwitchController(Transact transact, std::function<std::filesystem::path()> dataFolder, std::string programPath);
+
+  // Sends one ENABLE request for the session's endpoint; the reply is not looked at.
+  void applyKillSwitch(bool allowDns);
+
+  // Written whole; a file that cannot be written is silently skipped.
+  void saveServerEndpoint(const tunnel::ServerEndpoint& endpoint);
+  // Empty values when the file is missing or unreadable.
+  tunnel::ServerEndpoint loadServerEndpoint();
+
+  // The work of the module methods, on their worker threads.
+  void onKillSwitchSetting(bool enabled);
+  void prepareForReconnect();
+  void onBlockIpv6Setting(bool enabled);
+
+ private:
+  Transact transact_;
+  std::function<std::filesystem::path()> dataFolder_;
+  std::string programPath_;
+};
+
+}  // namespace vlvpn::killswitch

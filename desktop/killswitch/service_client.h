@@ -1,0 +1,75 @@
+// Every request of the desktop program to the kill-switch service: one
+// request line out, one reply line back. It never fails loudly: a service
+// that is missing, busy or silent gives an empty reply, and each caller
+// decides what that means.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "desktop/killswitch/service_pipe.h"
+#include "desktop/tunnel/tunnel_session.h"
+
+namespace vlvpn::killswitch {
+
+inline constexpr std::chrono::milliseconds kOpenDeadline{3000};
+inline constexpr std::chrono::milliseconds kBusyWait{300};
+inline constexpr std::chrono::milliseconds kNotListeningRetry{50};
+inline constexpr std::chrono::milliseconds kExchangeTimeout{5000};
+inline constexpr size_t kMaxReplyBytes = 511;
+
+// Opens the process a service reply names; null when it cannot be opened.
+using ProcessOpener = std::function<std::unique_ptr<tunnel::TunnelProcess>(uint32_t pid)>;
+std::unique_ptr<tunnel::TunnelProcess> openTunnelProcess(uint32_t pid);  // per platform
+
+struct Clock {
+  std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
+  std::function<void(std::chrono::milliseconds)> sleep;  // default: this thread sleeps
+};
+
+struct StartOutcome {
+  enum class Kind { Started, NoAnswer, Refused };
+  Kind kind = Kind::NoAnswer;
+  std::unique_ptr<tunnel::TunnelProcess> process;  // Started: the process, when it could be opened
+  std::string error;                               // Refused: the sentence for the user
+};
+
+class ServiceClient {
+ public:
+  ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<ServiceManager> manager, ProcessOpener openProcess,
+                Clock clock = {});
+
+  // The reply without trailing LF, CR and spaces; "" when no exchange took
+  // place or nothing came back. Exchanges never overlap (transactLock).
+  std::string transact(std::string_view request);
+
+  bool isServiceInstalled() { return manager_->isInstalled(); }
+  bool startKillSwitchService() { return manager_->start(); }
+
+  // Has the service end any OpenVPN it holds, then start this one. A lost
+  // answer is recovered from OPENVPN_STATUS; the request is sent at most
+  // three more times.
+  StartOutcome startOpenVpnViaService(const std::string& exe, const std::string& args);
+
+ private:
+  std::string exchange(std::string_view request);
+
+  std::unique_ptr<ServicePipe> pipe_;
+  std::unique_ptr<ServiceManager> manager_;
+  ProcessOpener openProcess_;
+  Clock clock_;
+  std::mutex transactLock_;
+};
+
+// True when the reply is at least 4 bytes long and contains "PONG".
+bool serviceAnswersPing(std::string_view reply);
+
+// The process-wide client, set once at start-up by the composition root.
+void setServiceClient(std::shared_ptr<ServiceClient> client);
+std::shared_ptr<ServiceClient> serviceClient();
+
+}  // namespace vlvpn::killswitch

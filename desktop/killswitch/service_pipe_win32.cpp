@@ -1,0 +1,142 @@
+#include <windows.h>
+
+#include <cstdlib>
+#include <optional>
+
+#include "common/win32/unique_handle.h"
+#include "common/win32/wide.h"
+#include "desktop/killswitch/service_client.h"
+#include "desktop/killswitch/service_pipe.h"
+
+namespace vlvpn::killswitch {
+namespace {
+
+constexpr wchar_t kServiceName[] = L"VLVPNKillSwitch";
+
+std::wstring pipeName() {
+  const char* configured = std::getenv("VLVPN_KILLSWITCH_PIPE");
+  return configured && *configured ? wideFromUtf8(configured) : L"\\\\.\\pipe\\VLVPNKillSwitch";
+}
+
+class UniqueScHandle {
+ public:
+  explicit UniqueScHandle(SC_HANDLE handle) : handle_(handle) {}
+  ~UniqueScHandle() {
+    if (handle_) CloseServiceHandle(handle_);
+  }
+  UniqueScHandle(const UniqueScHandle&) = delete;
+  UniqueScHandle& operator=(const UniqueScHandle&) = delete;
+  SC_HANDLE get() const { return handle_; }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  SC_HANDLE handle_;
+};
+
+// One overlapped call with a time-out; the byte count, or nullopt.
+template <class Start>
+std::optional<DWORD> overlapped(HANDLE pipe, std::chrono::milliseconds timeout, Start start) {
+  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (!event) return std::nullopt;
+  OVERLAPPED io{};
+  io.hEvent = event.get();
+  if (!start(&io) && GetLastError() != ERROR_IO_PENDING) return std::nullopt;
+  if (WaitForSingleObject(event.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
+    CancelIo(pipe);
+    DWORD ignored;
+    GetOverlappedResult(pipe, &io, &ignored, TRUE);
+    return std::nullopt;
+  }
+  DWORD bytes = 0;
+  if (!GetOverlappedResult(pipe, &io, &bytes, FALSE)) return std::nullopt;
+  return bytes;
+}
+
+class NamedPipeConnection final : public PipeConnection {
+ public:
+  explicit NamedPipeConnection(UniqueFileHandle pipe) : pipe_(std::move(pipe)) {}
+
+  bool writeAll(std::string_view bytes, std::chrono::milliseconds timeout) override {
+    while (!bytes.empty()) {
+      auto written = overlapped(pipe_.get(), timeout, [&](OVERLAPPED* io) {
+        return WriteFile(pipe_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, io);
+      });
+      if (!written || *written == 0) return false;
+      bytes.remove_prefix(*written);
+    }
+    return true;
+  }
+
+  std::string readOnce(size_t maxBytes, std::chrono::milliseconds timeout) override {
+    std::string reply(maxBytes, '\0');
+    auto read = overlapped(pipe_.get(), timeout, [&](OVERLAPPED* io) {
+      return ReadFile(pipe_.get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr, io);
+    });
+    reply.resize(read.value_or(0));
+    return reply;
+  }
+
+ private:
+  UniqueFileHandle pipe_;
+};
+
+class NamedPipe final : public ServicePipe {
+ public:
+  Result<std::unique_ptr<PipeConnection>, OpenFailure> open() override {
+    UniqueFileHandle pipe(CreateFileW(pipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr));
+    if (pipe) return std::unique_ptr<PipeConnection>(std::make_unique<NamedPipeConnection>(std::move(pipe)));
+    switch (GetLastError()) {
+      case ERROR_PIPE_BUSY:
+        return OpenFailure::Busy;
+      case ERROR_FILE_NOT_FOUND:
+        return OpenFailure::NotFound;
+      default:
+        return OpenFailure::Other;
+    }
+  }
+  void waitWhileBusy(std::chrono::milliseconds limit) override {
+    WaitNamedPipeW(pipeName().c_str(), static_cast<DWORD>(limit.count()));
+  }
+};
+
+class ScmManager final : public ServiceManager {
+ public:
+  bool isInstalled() override {
+    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return false;
+    UniqueScHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+    return static_cast<bool>(service);
+  }
+  bool start() override {
+    UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager) return false;
+    UniqueScHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS | SERVICE_START));
+    if (!service) return false;
+    return StartServiceW(service.get(), 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+  }
+};
+
+class HandleProcess final : public tunnel::TunnelProcess {
+ public:
+  HandleProcess(UniqueHandle process, uint32_t pid) : process_(std::move(process)), pid_(pid) {}
+  uint32_t pid() const override { return pid_; }
+  bool hasEnded() override { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
+
+ private:
+  UniqueHandle process_;
+  uint32_t pid_;
+};
+
+}  // namespace
+
+std::unique_ptr<ServicePipe> ServicePipe::create() { return std::make_unique<NamedPipe>(); }
+std::unique_ptr<ServiceManager> ServiceManager::create() { return std::make_unique<ScmManager>(); }
+
+std::unique_ptr<tunnel::TunnelProcess> openTunnelProcess(uint32_t pid) {
+  UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return nullptr;
+  return std::make_unique<HandleProcess>(std::move(process), pid);
+}
+
+}  // namespace vlvpn::killswitch
