@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "common/openvpn_arguments.h"
+#include "desktop/killswitch/service_client.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/network_namespace.h"
 #include "tests/support/temp_dir.h"
@@ -80,6 +81,49 @@ TEST(KillSwitchOpenVpn, StartsReportsReplacesAndStopsTheRealOpenVpn) {
   ASSERT_TRUE(third.starts_with("OK ")) << third;
   EXPECT_EQ(service.stop(), 0);
   EXPECT_FALSE(processExists(third.substr(3)));
+}
+
+}  // namespace
+}  // namespace vlvpn::test
+
+namespace vlvpn::test {
+namespace {
+
+TEST(ServiceClientAgainstTheService, ExchangesRequestsAndGetsTheOpenVpnProcess) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace space("client");
+  TempDir scratch;
+  const auto profile = scratch.path() / "home" / "VLVPNDesk" / "profiles" / "p";
+  std::filesystem::create_directories(profile);
+  std::ofstream(profile / "p.ovpn") << kProfile;
+  std::ofstream(profile / "auth.txt") << "u\np\n";
+  KillSwitchService service(scratch.path(), space.wrapper());
+  ASSERT_TRUE(service.waitUntilAnswering());
+
+  ::setenv("VLVPN_KILLSWITCH_SOCKET", service.endpoint.c_str(), 1);
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
+                                   killswitch::openTunnelProcess);
+  EXPECT_TRUE(killswitch::serviceAnswersPing(client.transact("PING")));
+  EXPECT_EQ(client.transact("ENABLE udp 1194 1 198.18.0.9 /opt/Velmora VPN/VLVPNDesk"), "OK");
+  EXPECT_EQ(client.transact("DISABLE"), "OK");
+  EXPECT_NE(service.logText().find(" ENABLE udp 1194 1 198.18.0.9 /opt/Velmora VPN/VLVPNDesk -> OK\r\n"),
+            std::string::npos);
+
+  const std::string args = formatOpenVpnArguments(
+      {(profile / "p.ovpn").string(), (profile / "auth.txt").string(), (profile / "openvpn.log").string()});
+  auto started = client.startOpenVpnViaService(kOpenVpn, args);
+  ASSERT_EQ(started.kind, killswitch::StartOutcome::Kind::Started) << started.error << service.logText();
+  ASSERT_TRUE(started.process);
+  EXPECT_FALSE(started.process->hasEnded());
+  EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK RUNNING " + std::to_string(started.process->pid()));
+  EXPECT_EQ(client.transact("OPENVPN_STOP"), "OK");
+  EXPECT_TRUE(started.process->hasEnded());
+
+  auto refused = client.startOpenVpnViaService("/bin/sh", args);
+  EXPECT_EQ(refused.kind, killswitch::StartOutcome::Kind::Refused);
+  EXPECT_EQ(refused.error, "Kill-switch service could not start OpenVPN (ERR exe_not_allowed)");
+  EXPECT_EQ(service.stop(), 0);
+  EXPECT_EQ(client.transact("PING"), "") << "a stopped service gives an empty reply at once";
 }
 
 }  // namespace

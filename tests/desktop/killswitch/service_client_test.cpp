@@ -1,0 +1,119 @@
+#include "desktop/killswitch/service_client.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/fakes/fake_service_pipe.h"
+
+namespace vlvpn::killswitch {
+namespace {
+
+using namespace std::chrono_literals;
+using test::FakeServiceScript;
+
+struct FakeProcess : tunnel::TunnelProcess {
+  explicit FakeProcess(uint32_t id) : id_(id) {}
+  uint32_t pid() const override { return id_; }
+  bool hasEnded() override { return false; }
+  uint32_t id_;
+};
+
+class ServiceClientTest : public testing::Test {
+ protected:
+  FakeServiceScript script;
+  std::chrono::steady_clock::time_point now{};
+  std::vector<uint32_t> opened;
+  ServiceClient client{std::make_unique<test::FakeServicePipe>(script), std::make_unique<test::FakeServiceManager>(script),
+                       [this](uint32_t pid) -> std::unique_ptr<tunnel::TunnelProcess> {
+                         opened.push_back(pid);
+                         return pid == 13 ? nullptr : std::make_unique<FakeProcess>(pid);
+                       },
+                       Clock{[this] { return now; }, [this](std::chrono::milliseconds d) { now += d; }}};
+};
+
+TEST_F(ServiceClientTest, SendsOneLineAndStripsTheReplysLineEnd) {
+  script.replies = {"OK 1234\r\n", "PONG  \n"};
+  EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK 1234");
+  EXPECT_EQ(client.transact("PING"), "PONG");
+  EXPECT_EQ(script.requests, (std::vector<std::string>{"OPENVPN_STATUS\n", "PING\n"}));
+  script.replies = {std::string(600, 'x')};
+  EXPECT_EQ(client.transact("PING").size(), kMaxReplyBytes) << "one read of at most 511 bytes";
+}
+
+TEST_F(ServiceClientTest, AMissingServiceAnswersEmptyAtOnce) {
+  script.openFailures = {OpenFailure::NotFound};
+  EXPECT_EQ(client.transact("PING"), "");
+  EXPECT_EQ(script.opens, 1);
+  EXPECT_EQ(now, std::chrono::steady_clock::time_point{}) << "no waiting";
+  script.openFailures = {OpenFailure::Other};
+  EXPECT_EQ(client.transact("PING"), "");
+  EXPECT_TRUE(script.requests.empty());
+}
+
+TEST_F(ServiceClientTest, AnInstalledServiceIsWaitedForUntilTheDeadline) {
+  script.installed = true;
+  script.openFailures.assign(1000, OpenFailure::NotFound);
+  EXPECT_EQ(client.transact("PING"), "");
+  EXPECT_EQ(script.opens, 60) << "every 50 ms for 3 seconds";
+  EXPECT_EQ(now - std::chrono::steady_clock::time_point{}, 3000ms);
+
+  // A service that starts listening meanwhile is reached; a busy one is waited for.
+  script.openFailures = {OpenFailure::NotFound, OpenFailure::Busy, OpenFailure::NotFound};
+  script.replies = {"PONG\n"};
+  EXPECT_EQ(client.transact("PING"), "PONG");
+  EXPECT_EQ(script.busyWaits, 1);
+}
+
+TEST_F(ServiceClientTest, StartingOpenVpnGivesTheProcess) {
+  script.replies = {"OK\n", "OK 4242\n"};
+  auto outcome = client.startOpenVpnViaService("C:\\OpenVPN\\openvpn.exe", "--config \"x\"");
+  EXPECT_EQ(outcome.kind, StartOutcome::Kind::Started);
+  ASSERT_TRUE(outcome.process);
+  EXPECT_EQ(outcome.process->pid(), 4242u);
+  EXPECT_EQ(script.requests,
+            (std::vector<std::string>{"OPENVPN_STOP\n", "OPENVPN_START\tC:\\OpenVPN\\openvpn.exe\t--config \"x\"\n"}));
+}
+
+TEST_F(ServiceClientTest, ALostAnswerIsRecoveredFromTheStatus) {
+  script.replies = {"OK\n", "", "OK RUNNING 77\n"};
+  auto outcome = client.startOpenVpnViaService("/usr/sbin/openvpn", "--a");
+  EXPECT_EQ(outcome.kind, StartOutcome::Kind::Started);
+  EXPECT_EQ(opened, std::vector<uint32_t>{77});
+}
+
+TEST_F(ServiceClientTest, ASilentServiceIsAskedAtMostThreeMoreTimes) {
+  script.replies = {};
+  auto outcome = client.startOpenVpnViaService("/usr/sbin/openvpn", "--a");
+  EXPECT_EQ(outcome.kind, StartOutcome::Kind::NoAnswer);
+  int starts = 0;
+  for (const auto& request : script.requests) starts += request.starts_with("OPENVPN_START") ? 1 : 0;
+  EXPECT_EQ(starts, 4);
+  EXPECT_FALSE(outcome.process);
+}
+
+TEST_F(ServiceClientTest, RefusalsAndOddProcessIdsAreReported) {
+  script.replies = {"OK\n", "ERR exe_not_found\r\n"};
+  auto refused = client.startOpenVpnViaService("x", "y");
+  EXPECT_EQ(refused.kind, StartOutcome::Kind::Refused);
+  EXPECT_EQ(refused.error, "Kill-switch service could not start OpenVPN (ERR exe_not_found)");
+
+  script.replies = {"OK\n", "OK 13\n"};
+  auto unopenable = client.startOpenVpnViaService("x", "y");
+  EXPECT_EQ(unopenable.kind, StartOutcome::Kind::Started);
+  EXPECT_FALSE(unopenable.process) << "started, without a handle";
+
+  script.replies = {"OK\n", "OK banana\n"};
+  opened.clear();
+  EXPECT_EQ(client.startOpenVpnViaService("x", "y").kind, StartOutcome::Kind::Started);
+  EXPECT_TRUE(opened.empty()) << "id 0 is not opened";
+}
+
+TEST(ServiceAnswersPing, NeedsPongInAReplyOfFourBytesOrMore) {
+  EXPECT_TRUE(serviceAnswersPing("PONG"));
+  EXPECT_TRUE(serviceAnswersPing("xPONGx"));
+  EXPECT_FALSE(serviceAnswersPing("PON"));
+  EXPECT_FALSE(serviceAnswersPing(""));
+  EXPECT_FALSE(serviceAnswersPing("pong"));
+}
+
+}  // namespace
+}  // namespace vlvpn::killswitch
