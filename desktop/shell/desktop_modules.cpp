@@ -13,6 +13,7 @@ std::vector<host::ModuleTable> makeDesktopModules() {
   tunnel::TunnelModuleDeps tunnelDeps;
   tunnelDeps.profiles = std::make_shared<tunnel::ProfileStore>(tunnel::localDataBase);
   tunnelDeps.chooseProfileFile = tunnel::chooseProfileFile;
+  tunnelDeps.adapters = tunnel::AdapterQuery::create();
 
   auto service = std::make_shared<killswitch::ServiceClient>(killswitch::ServicePipe::create(),
                                                              killswitch::ServiceManager::create(),

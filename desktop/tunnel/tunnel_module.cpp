@@ -2,6 +2,7 @@
 
 #include "desktop/tunnel/event_hooks.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
+#include "desktop/tunnel/tunnel_session.h"
 
 namespace vlvpn::tunnel {
 namespace {
@@ -47,6 +48,8 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
   auto chooseFile = deps.chooseProfileFile;
   const auto startThread = deps.startThread;
   const auto killSwitch = deps.killSwitch;
+  const auto adapters = deps.adapters;
+  const auto tick = deps.tickMs;
   // Runs `work` on a worker thread, then resolves with what it returns.
   const auto onWorker = [startThread](Promise promise, std::function<json()> work) {
     host::runOnWorker(std::move(promise), [work](const Promise& p) { p.resolve(work()); }, startThread);
@@ -99,7 +102,17 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
       pending("getHelperInfo", {}),
       pending("pingThroughTunnel", {S, I}),
       pending("measureTcpLatency", {S, I}),
-      pending("getTrafficStats", {}),
+      {"getTrafficStats", {},
+       [adapters, tick](const Args&, Promise promise) {
+         TrafficRates rates;
+         if (currentState() == kStateConnected) {
+           rates = sampleTrafficRates(*adapters, trafficSampler(), tick);
+         } else {
+           trafficSampler().reset();
+         }
+         // Whole bytes per second, as the interface shows them.
+         promise.resolve({{"downBps", static_cast<uint64_t>(rates.downBps)}, {"upBps", static_cast<uint64_t>(rates.upBps)}});
+       }},
       pending("getDeviceMarketingName", {}),
       {"promptVpnAuth", {S, S},
        [](const Args&, Promise promise) { promise.reject("Interactive auth prompt not available on Windows"); }},

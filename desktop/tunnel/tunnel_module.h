@@ -10,7 +10,9 @@
 #include "desktop/host/module.h"
 #include "desktop/killswitch/killswitch_controller.h"
 #include "desktop/host/worker.h"
+#include "desktop/tunnel/adapter_query.h"
 #include "desktop/tunnel/profile_store.h"
+#include "desktop/tunnel/traffic_sampler.h"
 
 namespace vlvpn::tunnel {
 
@@ -19,9 +21,11 @@ inline constexpr const char* kTunnelModuleName = "VLVPNTunnel";
 // What the module's methods work with; the composition root wires the real
 // ones, tests their own.
 struct TunnelModuleDeps {
-  std::shared_ptr<const ProfileStore> profiles;
-  std::function<std::optional<std::filesystem::path>()> chooseProfileFile;
-  std::shared_ptr<killswitch::KillSwitchController> killSwitch;
+  std::shared_ptr<const ProfileStore> profiles = nullptr;
+  std::function<std::optional<std::filesystem::path>()> chooseProfileFile = nullptr;
+  std::shared_ptr<killswitch::KillSwitchController> killSwitch = nullptr;
+  std::shared_ptr<AdapterQuery> adapters = nullptr;
+  std::function<uint64_t()> tickMs = tunnel::tickMs;
   host::ThreadStarter startThread = host::startDetachedThread;
 };
 

@@ -1,0 +1,65 @@
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "desktop/tunnel/elevated_launcher.h"
+
+extern char** environ;
+
+namespace vlvpn::tunnel {
+namespace {
+
+// Our own child: reaped when it ends, so its state can be asked.
+class ChildProcess final : public TunnelProcess {
+ public:
+  explicit ChildProcess(pid_t pid) : pid_(pid) {}
+  ~ChildProcess() override { hasEnded(); }
+  uint32_t pid() const override { return static_cast<uint32_t>(pid_); }
+  bool hasEnded() override {
+    if (!ended_) ended_ = waitpid(pid_, nullptr, WNOHANG) == pid_ || (errno == ECHILD && ::kill(pid_, 0) != 0);
+    return ended_;
+  }
+
+ private:
+  pid_t pid_;
+  bool ended_ = false;
+};
+
+class PosixElevatedLauncher final : public ElevatedLauncher {
+ public:
+  ElevatedLaunch start(const std::filesystem::path& program, const std::string&,
+                       const std::vector<std::string>& arguments) override {
+    std::vector<std::string> words;
+    if (geteuid() != 0) words.push_back("pkexec");
+    words.push_back(program.string());
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (auto& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int error = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ElevatedLaunch launch;
+    if (error != 0) {
+      launch.error = static_cast<uint32_t>(error);
+    } else {
+      launch.process = std::make_unique<ChildProcess>(pid);
+    }
+    return launch;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<ElevatedLauncher> ElevatedLauncher::create() { return std::make_unique<PosixElevatedLauncher>(); }
+
+}  // namespace vlvpn::tunnel

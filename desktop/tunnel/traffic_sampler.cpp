@@ -1,0 +1,61 @@
+#include "desktop/tunnel/traffic_sampler.h"
+
+#include <chrono>
+
+namespace vlvpn::tunnel {
+namespace {
+
+double rate(uint64_t now, uint64_t before, double seconds, double previous) {
+  return now < before ? previous : static_cast<double>(now - before) / seconds;
+}
+
+}  // namespace
+
+TrafficRates TrafficSampler::sample(uint64_t luid, const InterfaceCounters& counters, uint64_t nowMs) {
+  std::lock_guard lock(mutex_);
+  if (!haveSample_ || luid != lastLuid_) {
+    haveSample_ = true;
+    lastLuid_ = luid;
+    last_ = counters;
+    lastRates_ = {};
+    lastTickMs_ = nowMs;
+    return {};
+  }
+  if (nowMs - lastTickMs_ < kMinSampleIntervalMs) return lastRates_;
+  const double seconds = static_cast<double>(nowMs - lastTickMs_) / 1000.0;
+  lastRates_.downBps = rate(counters.inOctets, last_.inOctets, seconds, lastRates_.downBps);
+  lastRates_.upBps = rate(counters.outOctets, last_.outOctets, seconds, lastRates_.upBps);
+  last_ = counters;
+  lastTickMs_ = nowMs;
+  return lastRates_;
+}
+
+void TrafficSampler::reset() {
+  std::lock_guard lock(mutex_);
+  haveSample_ = false;
+  lastTickMs_ = 0;
+  lastRates_ = {};
+}
+
+TrafficRates sampleTrafficRates(AdapterQuery& query, TrafficSampler& sampler, const std::function<uint64_t()>& nowMs) {
+  const auto luid = findUpTapAdapter(query.adapters());
+  if (!luid) {
+    sampler.reset();
+    return {};
+  }
+  const auto counters = query.counters(*luid);
+  if (!counters) return {};
+  return sampler.sample(*luid, *counters, nowMs());
+}
+
+TrafficSampler& trafficSampler() {
+  static auto* sampler = new TrafficSampler;
+  return *sampler;
+}
+
+uint64_t tickMs() {
+  return static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count());
+}
+
+}  // namespace vlvpn::tunnel
