@@ -14,6 +14,7 @@ std::vector<host::ModuleTable> makeDesktopModules() {
   tunnelDeps.profiles = std::make_shared<tunnel::ProfileStore>(tunnel::localDataBase);
   tunnelDeps.chooseProfileFile = tunnel::chooseProfileFile;
   tunnelDeps.adapters = tunnel::AdapterQuery::create();
+  tunnelDeps.network = tunnel::NetworkProbe::create();
 
   auto service = std::make_shared<killswitch::ServiceClient>(killswitch::ServicePipe::create(),
                                                              killswitch::ServiceManager::create(),

@@ -1,64 +1,63 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/if_link.h>
 #include <net/if.h>
+#include <net/if_arp.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <map>
 
+#include "common/posix/unique_fd.h"
 #include "desktop/tunnel/adapter_query.h"
 
 namespace vlvpn::tunnel {
 namespace {
 
-namespace fs = std::filesystem;
-
-std::string readLine(const fs::path& path) {
-  std::ifstream in(path);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-// A tun device reports its operational state as "unknown"; its carrier tells
-// whether OpenVPN holds it.
-bool isOperationallyUp(const fs::path& device) {
-  const std::string state = readLine(device / "operstate");
-  return state == "up" || (state == "unknown" && readLine(device / "carrier") == "1");
-}
-
-uint32_t interfaceType(const fs::path& device) {
-  if (fs::exists(device / "wireless")) return kIfTypeWifi;
-  return readLine(device / "type") == "1" ? kIfTypeEthernet : 1;  // ARPHRD_ETHER, else "other"
-}
-
-class SysfsAdapterQuery final : public AdapterQuery {
+// Everything is asked through sockets and netlink, which answer for the
+// network namespace of the calling thread (sysfs answers for the mount's).
+class NetlinkAdapterQuery final : public AdapterQuery {
  public:
   std::optional<std::vector<AdapterInfo>> adapters() override {
-    std::map<std::string, std::vector<uint32_t>> addresses;
     ifaddrs* list = nullptr;
-    if (getifaddrs(&list) == 0) {
-      for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-        if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET) {
-          const auto* address = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
-          addresses[entry->ifa_name].push_back(ntohl(address->sin_addr.s_addr));
-        }
+    if (getifaddrs(&list) != 0) return std::nullopt;
+    std::map<std::string, std::vector<uint32_t>> addresses;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+      if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET) {
+        addresses[entry->ifa_name].push_back(ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr));
       }
-      freeifaddrs(list);
     }
+    freeifaddrs(list);
 
+    UniqueFd control(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));
     struct if_nameindex* names = if_nameindex();
-    if (!names) return std::nullopt;
+    if (!names || !control) {
+      if (names) if_freenameindex(names);
+      return std::nullopt;
+    }
     std::vector<AdapterInfo> found;
     for (const struct if_nameindex* entry = names; entry->if_index != 0; ++entry) {
-      const fs::path device = fs::path("/sys/class/net") / entry->if_name;
+      ifreq request{};
+      std::strncpy(request.ifr_name, entry->if_name, IFNAMSIZ - 1);
       AdapterInfo info;
       info.description = entry->if_name;
-      info.up = isOperationallyUp(device);
-      info.ifType = interfaceType(device);
       info.luid = entry->if_index;
       info.ipv4 = addresses[entry->if_name];
+      // IFF_RUNNING is the operational state: a tun device without OpenVPN
+      // behind it is up but not running.
+      if (::ioctl(control.get(), SIOCGIFFLAGS, &request) == 0) {
+        info.up = (request.ifr_flags & IFF_UP) && (request.ifr_flags & IFF_RUNNING);
+      }
+      if (std::filesystem::exists(std::filesystem::path("/sys/class/net") / entry->if_name / "wireless")) {
+        info.ifType = kIfTypeWifi;
+      } else if (::ioctl(control.get(), SIOCGIFHWADDR, &request) == 0 && request.ifr_hwaddr.sa_family == ARPHRD_ETHER) {
+        info.ifType = kIfTypeEthernet;
+      } else {
+        info.ifType = 1;  // other
+      }
       found.push_back(std::move(info));
     }
     if_freenameindex(names);
@@ -68,16 +67,24 @@ class SysfsAdapterQuery final : public AdapterQuery {
   std::optional<InterfaceCounters> counters(uint64_t luid) override {
     char name[IF_NAMESIZE] = {};
     if (!if_indextoname(static_cast<unsigned>(luid), name)) return std::nullopt;
-    const fs::path statistics = fs::path("/sys/class/net") / name / "statistics";
-    const std::string rx = readLine(statistics / "rx_bytes");
-    const std::string tx = readLine(statistics / "tx_bytes");
-    if (rx.empty() || tx.empty()) return std::nullopt;
-    return InterfaceCounters{std::stoull(rx), std::stoull(tx)};
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return std::nullopt;
+    std::optional<InterfaceCounters> counters;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
+      if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_PACKET && entry->ifa_data &&
+          std::strcmp(entry->ifa_name, name) == 0) {
+        const auto* stats = static_cast<const rtnl_link_stats*>(entry->ifa_data);
+        counters = InterfaceCounters{stats->rx_bytes, stats->tx_bytes};
+        break;
+      }
+    }
+    freeifaddrs(list);
+    return counters;
   }
 };
 
 }  // namespace
 
-std::unique_ptr<AdapterQuery> AdapterQuery::create() { return std::make_unique<SysfsAdapterQuery>(); }
+std::unique_ptr<AdapterQuery> AdapterQuery::create() { return std::make_unique<NetlinkAdapterQuery>(); }
 
 }  // namespace vlvpn::tunnel

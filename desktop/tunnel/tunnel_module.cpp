@@ -2,6 +2,7 @@
 
 #include "desktop/tunnel/event_hooks.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
+#include "desktop/tunnel/probes.h"
 #include "desktop/tunnel/tunnel_session.h"
 
 namespace vlvpn::tunnel {
@@ -50,6 +51,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
   const auto killSwitch = deps.killSwitch;
   const auto adapters = deps.adapters;
   const auto tick = deps.tickMs;
+  const auto network = deps.network;
   // Runs `work` on a worker thread, then resolves with what it returns.
   const auto onWorker = [startThread](Promise promise, std::function<json()> work) {
     host::runOnWorker(std::move(promise), [work](const Promise& p) { p.resolve(work()); }, startThread);
@@ -100,8 +102,18 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
       pending("disconnect", {}),
       pending("getStatus", {}),
       pending("getHelperInfo", {}),
-      pending("pingThroughTunnel", {S, I}),
-      pending("measureTcpLatency", {S, I}),
+      {"pingThroughTunnel", {S, I},
+       [adapters, network, onWorker](const Args& a, Promise promise) {
+         const std::string host = a.string(0).empty() ? kDefaultPingHost : a.string(0);
+         const int32_t timeoutMs = a.integer(1) < 1 ? kDefaultPingTimeoutMs : a.integer(1);
+         onWorker(std::move(promise), [=] { return pingThroughTunnel(*adapters, *network, host, timeoutMs); });
+       }},
+      {"measureTcpLatency", {S, I},
+       [network, onWorker](const Args& a, Promise promise) {
+         const std::string host = a.string(0);
+         const int32_t port = a.integer(1) < 1 || a.integer(1) > 65535 ? kDefaultProbePort : a.integer(1);
+         onWorker(std::move(promise), [=] { return json(measureTcpLatency(*network, host, port)); });
+       }},
       {"getTrafficStats", {},
        [adapters, tick](const Args&, Promise promise) {
          TrafficRates rates;

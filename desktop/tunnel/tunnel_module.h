@@ -11,6 +11,7 @@
 #include "desktop/killswitch/killswitch_controller.h"
 #include "desktop/host/worker.h"
 #include "desktop/tunnel/adapter_query.h"
+#include "desktop/tunnel/network_probe.h"
 #include "desktop/tunnel/profile_store.h"
 #include "desktop/tunnel/traffic_sampler.h"
 
@@ -25,6 +26,7 @@ struct TunnelModuleDeps {
   std::function<std::optional<std::filesystem::path>()> chooseProfileFile = nullptr;
   std::shared_ptr<killswitch::KillSwitchController> killSwitch = nullptr;
   std::shared_ptr<AdapterQuery> adapters = nullptr;
+  std::shared_ptr<NetworkProbe> network = nullptr;
   std::function<uint64_t()> tickMs = tunnel::tickMs;
   host::ThreadStarter startThread = host::startDetachedThread;
 };

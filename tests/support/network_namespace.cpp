@@ -23,6 +23,8 @@ bool runCommand(const std::vector<std::string>& command) {
 
 }  // namespace
 
+bool runCapturingOutputOk(const std::vector<std::string>& command) { return runCommand(command); }
+
 bool canMakeNetworkNamespaces() {
   if (geteuid() != 0) return false;
   NetworkNamespace probe("probe");

@@ -32,6 +32,9 @@ class NetworkNamespace {
   std::string name_;
 };
 
+// Runs a command in the test's own namespace; true when it succeeded.
+bool runCapturingOutputOk(const std::vector<std::string>& command);
+
 // Joins `a` and `b` with a veth pair and gives each end its addresses (CIDR).
 bool connectNamespaces(const NetworkNamespace& a, const std::vector<std::string>& aAddresses,
                        const NetworkNamespace& b, const std::vector<std::string>& bAddresses);

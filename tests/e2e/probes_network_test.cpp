@@ -1,0 +1,89 @@
+// The probes and adapter queries against real interfaces, inside network
+// namespaces the test makes.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <thread>
+
+#include "desktop/tunnel/adapter_query.h"
+#include "desktop/tunnel/probes.h"
+#include "tests/support/network_namespace.h"
+#include "tests/support/test_environment.h"
+
+namespace vlvpn::test {
+namespace {
+
+// Runs `work` on a thread that has joined the namespace.
+void inNamespace(const NetworkNamespace& space, const std::function<void()>& work) {
+  std::thread([&] {
+    UniqueFd handle(::open(("/run/netns/" + space.name()).c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(handle && setns(handle.get(), CLONE_NEWNET) == 0);
+    work();
+  }).join();
+}
+
+TEST(ProbesOnRealSockets, TcpLatencyCountsAnswersAndRefusals) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace space("probe");
+  // Without echo replies the TCP fallback decides.
+  ASSERT_TRUE(space.run({"sysctl", "-q", "-w", "net.ipv4.icmp_echo_ignore_all=1"}));
+  UniqueFd listener = space.socket(AF_INET, SOCK_STREAM);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(8443);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener.get(), 4), 0);
+
+  inNamespace(space, [] {
+    auto network = tunnel::NetworkProbe::create();
+    EXPECT_GE(tunnel::measureTcpLatency(*network, "127.0.0.1", 8443), 1) << "an accepting port";
+    EXPECT_GE(tunnel::measureTcpLatency(*network, "127.0.0.1", 9999), 1) << "a refusing port answers too";
+    EXPECT_EQ(tunnel::measureTcpLatency(*network, "198.51.100.7", 8443), 0) << "no route: nothing answers";
+    EXPECT_EQ(tunnel::resolveIpv4List(*network, "127.0.0.1"), "127.0.0.1");
+  });
+}
+
+TEST(ProbesOnRealSockets, PingsFromTheTunnelAdapterAndReadsItsCounters) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace client("tunnel"), peer("peer");
+  // A veth end named like the tunnel adapter stands in for it; the peer answers.
+  ASSERT_TRUE(runCapturingOutputOk({"ip", "link", "add", "tap-windows0", "netns", client.name(), "type", "veth", "peer",
+                                    "name", "peer0", "netns", peer.name()}));
+  ASSERT_TRUE(client.run({"ip", "addr", "add", "198.18.9.1/24", "dev", "tap-windows0"}));
+  ASSERT_TRUE(peer.run({"ip", "addr", "add", "198.18.9.2/24", "dev", "peer0"}));
+  ASSERT_TRUE(peer.run({"ip", "link", "set", "peer0", "up"}));
+
+  inNamespace(client, [&] {
+    auto adapters = tunnel::AdapterQuery::create();
+    auto network = tunnel::NetworkProbe::create();
+    EXPECT_TRUE(tunnel::isTapAdapterInstalled(adapters->adapters()));
+    EXPECT_FALSE(tunnel::findUpTapAdapter(adapters->adapters())) << "down until brought up";
+    EXPECT_EQ(tunnel::pingThroughTunnel(*adapters, *network, "198.18.9.2", 1000)["reason"], "no_tunnel_adapter");
+
+    ASSERT_TRUE(client.run({"ip", "link", "set", "tap-windows0", "up"}));
+    for (int i = 0; i < 50 && !tunnel::findUpTapAdapter(adapters->adapters()); ++i) usleep(20000);
+    const auto luid = tunnel::findUpTapAdapter(adapters->adapters());
+    ASSERT_TRUE(luid);
+    EXPECT_EQ(tunnel::tapAdapterIpv4Address(adapters->adapters()), 0xC6120901u);
+    const auto before = adapters->counters(*luid);
+    ASSERT_TRUE(before);
+
+    const auto ping = tunnel::pingThroughTunnel(*adapters, *network, "198.18.9.2", 2000);
+    EXPECT_EQ(ping["ok"], true) << ping;
+    EXPECT_EQ(tunnel::pingThroughTunnel(*adapters, *network, "vpn.example", 2000)["reason"], "bad_host");
+    const auto after = adapters->counters(*luid);
+    ASSERT_TRUE(after);
+    EXPECT_GT(after->outOctets, before->outOctets);
+    EXPECT_GT(after->inOctets, before->inOctets);
+  });
+}
+
+}  // namespace
+}  // namespace vlvpn::test
