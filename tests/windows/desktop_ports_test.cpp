@@ -1,0 +1,49 @@
+// The desktop program's Win32 ports as far as Wine implements them: adapter
+// enumeration and counters, and the service client over the real named pipe.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "desktop/killswitch/service_client.h"
+#include "desktop/tunnel/adapter_query.h"
+#include "tests/support/killswitch_service.h"
+#include "tests/support/temp_dir.h"
+
+namespace vlvpn::test {
+namespace {
+
+TEST(WindowsDesktopPorts, EnumeratesAdaptersAndReadsCounters) {
+  auto query = tunnel::AdapterQuery::create();
+  const auto adapters = query->adapters();
+  ASSERT_TRUE(adapters);
+  ASSERT_FALSE(adapters->empty());
+  bool anyCounters = false;
+  for (const auto& adapter : *adapters) {
+    EXPECT_NE(adapter.luid, 0u);
+    anyCounters = anyCounters || query->counters(adapter.luid).has_value();
+  }
+  EXPECT_TRUE(anyCounters);
+  EXPECT_FALSE(query->counters(0xFFFFFFFFFFFFull).has_value());
+}
+
+TEST(WindowsDesktopPorts, ServiceClientTalksOverTheNamedPipe) {
+  TempDir scratch;
+  KillSwitchService service(scratch.path());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  _putenv_s("VLVPN_KILLSWITCH_PIPE", service.endpoint.c_str());
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
+                                   killswitch::openTunnelProcess);
+  EXPECT_EQ(client.transact("PING"), "PONG");
+  EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK STOPPED");
+  auto refused = client.startOpenVpnViaService("C:\\nowhere\\openvpn.exe", "--config x");
+  EXPECT_EQ(refused.kind, killswitch::StartOutcome::Kind::Refused);
+  EXPECT_EQ(refused.error, "Kill-switch service could not start OpenVPN (ERR exe_not_found)");
+  service.stop();
+  _putenv_s("VLVPN_KILLSWITCH_PIPE", "\\\\.\\pipe\\VLVPNKillSwitch-nobody-listens");
+  EXPECT_EQ(client.transact("PING"), "") << "no service installed: an empty reply at once";
+}
+
+}  // namespace
+}  // namespace vlvpn::test
