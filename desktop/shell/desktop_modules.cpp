@@ -4,6 +4,7 @@
 #include "common/program_path.h"
 #include "desktop/killswitch/service_client.h"
 #include "desktop/tunnel/data_folder.h"
+#include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
 #include "desktop/tunnel/tunnel_module.h"
 
@@ -15,6 +16,7 @@ std::vector<host::ModuleTable> makeDesktopModules() {
   tunnelDeps.chooseProfileFile = tunnel::chooseProfileFile;
   tunnelDeps.adapters = tunnel::AdapterQuery::create();
   tunnelDeps.network = tunnel::NetworkProbe::create();
+  tunnelDeps.locateOpenVpn = [] { return tunnel::locateOpenVpn(); };
 
   auto service = std::make_shared<killswitch::ServiceClient>(killswitch::ServicePipe::create(),
                                                              killswitch::ServiceManager::create(),

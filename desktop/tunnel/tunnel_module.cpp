@@ -1,6 +1,8 @@
 #include "desktop/tunnel/tunnel_module.h"
 
 #include "desktop/tunnel/event_hooks.h"
+#include "common/path_bytes.h"
+#include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
 #include "desktop/tunnel/probes.h"
 #include "desktop/tunnel/tunnel_session.h"
@@ -52,6 +54,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
   const auto adapters = deps.adapters;
   const auto tick = deps.tickMs;
   const auto network = deps.network;
+  const auto locate = deps.locateOpenVpn;
   // Runs `work` on a worker thread, then resolves with what it returns.
   const auto onWorker = [startThread](Promise promise, std::function<json()> work) {
     host::runOnWorker(std::move(promise), [work](const Promise& p) { p.resolve(work()); }, startThread);
@@ -69,8 +72,23 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
   module.events = {"menuBarAction",   "appWindowDidShow", "appWindowDidHide",
                    "systemDidResume", "systemWillSleep",  "tunnelAdapterChanged"};
   module.methods = {
-      pending("pingHelper", {}),
-      pending("installHelper", {}),
+      {"pingHelper", {},
+       [locate](const Args&, Promise promise) {
+         if (locate().empty()) {
+           return promise.reject(std::string("OpenVPN not found. Install OpenVPN Community from ") + kOpenVpnHome);
+         }
+         promise.resolve("pong");
+       }},
+      {"installHelper", {},
+       [locate](const Args&, Promise promise) {
+         const auto found = locate();
+         const bool installed = !found.empty();
+         promise.resolve({{"installed", installed},
+                          {"reachable", installed},
+                          {"pong", installed ? "pong" : ""},
+                          {"hint", installed ? bytesFromPath(found)
+                                             : std::string("OpenVPN not found. Install from ") + kOpenVpnDownloads}});
+       }},
       {"saveOvpnProfile", {S, S, S, S},
        [profiles](const Args& a, Promise promise) {
          // The fourth argument is accepted for the interface's sake and not used.

@@ -28,6 +28,7 @@ struct TunnelModuleDeps {
   std::shared_ptr<AdapterQuery> adapters = nullptr;
   std::shared_ptr<NetworkProbe> network = nullptr;
   std::function<uint64_t()> tickMs = tunnel::tickMs;
+  std::function<std::filesystem::path()> locateOpenVpn = nullptr;
   host::ThreadStarter startThread = host::startDetachedThread;
 };
 

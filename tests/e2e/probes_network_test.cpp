@@ -85,5 +85,24 @@ TEST(ProbesOnRealSockets, PingsFromTheTunnelAdapterAndReadsItsCounters) {
   });
 }
 
+TEST(ProbesOnRealSockets, AnIdleTunDeviceIsInstalledButNotUp) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace space("tun");
+  ASSERT_TRUE(space.run({"ip", "tuntap", "add", "dev", "tap-windows0", "mode", "tun"}));
+  ASSERT_TRUE(space.run({"ip", "link", "set", "tap-windows0", "up"}));
+  ASSERT_TRUE(space.run({"ip", "link", "add", "eth-test", "type", "veth", "peer", "name", "eth-peer"}));
+  ASSERT_TRUE(space.run({"ip", "link", "set", "eth-peer", "up"}));
+  inNamespace(space, [&] {
+    auto adapters = tunnel::AdapterQuery::create();
+    EXPECT_TRUE(tunnel::isTapAdapterInstalled(adapters->adapters()));
+    EXPECT_FALSE(tunnel::findUpTapAdapter(adapters->adapters())) << "administratively up, but no OpenVPN behind it";
+    EXPECT_FALSE(tunnel::isPhysicalLinkUp(adapters->adapters()));
+    ASSERT_TRUE(space.run({"ip", "link", "set", "eth-test", "up"}));
+    // The kernel reports the operational state a moment after the link comes up.
+    for (int i = 0; i < 100 && !tunnel::isPhysicalLinkUp(adapters->adapters()); ++i) usleep(20000);
+    EXPECT_TRUE(tunnel::isPhysicalLinkUp(adapters->adapters())) << "Ethernet-type links that are up";
+  });
+}
+
 }  // namespace
 }  // namespace vlvpn::test

@@ -7,7 +7,12 @@
 #include <cstdlib>
 
 #include "desktop/killswitch/service_client.h"
+#include "common/path_bytes.h"
 #include "desktop/tunnel/adapter_query.h"
+#include "desktop/tunnel/openvpn_launcher.h"
+#include "tests/support/test_environment.h"
+
+#include <fstream>
 #include "tests/support/killswitch_service.h"
 #include "tests/support/temp_dir.h"
 
@@ -43,6 +48,31 @@ TEST(WindowsDesktopPorts, ServiceClientTalksOverTheNamedPipe) {
   service.stop();
   _putenv_s("VLVPN_KILLSWITCH_PIPE", "\\\\.\\pipe\\VLVPNKillSwitch-nobody-listens");
   EXPECT_EQ(client.transact("PING"), "") << "no service installed: an empty reply at once";
+}
+
+TEST(WindowsDesktopPorts, LaunchesOpenVpnThroughTheService) {
+  TempDir scratch;
+  KillSwitchService service(scratch.path());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  _putenv_s("VLVPN_KILLSWITCH_PIPE", service.endpoint.c_str());
+  const auto profile = scratch.path() / "home" / "VLVPNDesk" / "profiles" / "p";
+  std::filesystem::create_directories(profile);
+  std::ofstream(profile / "p.ovpn", std::ios::binary) << "client\r\n";
+
+  // The service road needs the service to count as installed: the launcher
+  // asks the Service Control Manager, where this test's service is not. So
+  // drive the road's pieces as the launcher does once the service answers.
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
+                                   killswitch::openTunnelProcess);
+  EXPECT_TRUE(killswitch::serviceAnswersPing(client.transact("PING")));
+  const std::string args = tunnel::buildCommandLine(profile / "p.ovpn", profile / "auth.txt", false, profile / "openvpn.log");
+  auto started = client.startOpenVpnViaService(utf8FromPath(builtProgram("openvpn")), args);
+  ASSERT_EQ(started.kind, killswitch::StartOutcome::Kind::Started) << started.error << service.logText();
+  ASSERT_TRUE(started.process) << "the process handle from the service's process id";
+  EXPECT_FALSE(started.process->hasEnded());
+  EXPECT_EQ(client.transact("OPENVPN_STOP"), "OK");
+  for (int i = 0; i < 100 && !started.process->hasEnded(); ++i) Sleep(20);
+  EXPECT_TRUE(started.process->hasEnded());
 }
 
 }  // namespace

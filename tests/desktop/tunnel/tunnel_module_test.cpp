@@ -124,6 +124,19 @@ TEST_F(TunnelModuleTest, AWorkerThatCannotStartStillSettles) {
   EXPECT_EQ(call(failing, "pickOvpnFile").error().message, host::kWorkerStartFailed);
 }
 
+TEST(TunnelModuleHelper, ReportsWhetherOpenVpnIsThere) {
+  std::filesystem::path found;
+  auto module = makeTunnelModule({.locateOpenVpn = [&] { return found; }});
+  EXPECT_EQ(call(module, "pingHelper").error().message, "OpenVPN not found. Install OpenVPN Community from https://openvpn.net/");
+  EXPECT_EQ(call(module, "installHelper").value(),
+            json({{"installed", false}, {"reachable", false}, {"pong", ""},
+                  {"hint", "OpenVPN not found. Install from https://openvpn.net/community-downloads/"}}));
+  found = std::filesystem::path("/usr/sbin/openvpn");
+  EXPECT_EQ(call(module, "pingHelper").value(), "pong");
+  EXPECT_EQ(call(module, "installHelper").value(),
+            json({{"installed", true}, {"reachable", true}, {"pong", "pong"}, {"hint", found.string()}}));
+}
+
 TEST_F(TunnelModuleTest, MethodsOfLaterWorkSayTheyAreNotAvailable) {
   EXPECT_EQ(call(module, "connectOvpn", {"p", "p.ovpn", "u", "p"}).error().message, "Not available yet: connectOvpn");
 }
