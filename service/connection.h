@@ -6,9 +6,12 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <system_error>
+#include <thread>
 
 #include "service/dispatcher.h"
 #include "service/service_log.h"
@@ -53,5 +56,20 @@ struct ServerContext {
   StopSignal& stop;
   ConnectionSlots slots{kMaxConnections};
 };
+
+// Serves `connection` on a detached thread that holds a slot (already
+// acquired) and gives it back when done. When no thread can be started the
+// client goes unanswered and the listening loop carries on.
+template <class Connection, class Serve>
+void serveOnThread(const std::shared_ptr<ServerContext>& context, Connection connection, Serve serve) {
+  try {
+    std::thread([context, connection = std::move(connection), serve]() mutable {
+      serve(context, std::move(connection));
+      context->slots.release();
+    }).detach();
+  } catch (const std::system_error&) {
+    context->slots.release();
+  }
+}
 
 }  // namespace vlvpn::service

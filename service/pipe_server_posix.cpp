@@ -122,14 +122,7 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
       context->slots.release();
       continue;
     }
-    try {
-      std::thread([context, connection = std::move(connection)]() mutable {
-        serveConnection(context, std::move(connection));
-        context->slots.release();
-      }).detach();
-    } catch (const std::system_error&) {
-      context->slots.release();  // the connection closes unanswered; the loop goes on
-    }
+    serveOnThread(context, std::move(connection), serveConnection);
   }
 
   listener.reset();

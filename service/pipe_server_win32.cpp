@@ -154,14 +154,7 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     UniqueFileHandle connection = std::move(listening);
     listening = createInstance();
     if (!context->slots.acquire(context->stop)) break;
-    try {
-      std::thread([context, connection = std::move(connection)]() mutable {
-        serveConnection(context, std::move(connection));
-        context->slots.release();
-      }).detach();
-    } catch (const std::system_error&) {
-      context->slots.release();  // that client goes unanswered; the loop goes on
-    }
+    serveOnThread(context, std::move(connection), serveConnection);
   }
 
   listening.reset();

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "common/win32/unique_handle.h"
+#include "common/win32/unique_sc_handle.h"
 #include "common/win32/wide.h"
 #include "desktop/killswitch/service_client.h"
 #include "desktop/killswitch/service_pipe.h"
@@ -18,20 +19,6 @@ std::wstring pipeName() {
   return configured && *configured ? wideFromUtf8(configured) : L"\\\\.\\pipe\\VLVPNKillSwitch";
 }
 
-class UniqueScHandle {
- public:
-  explicit UniqueScHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~UniqueScHandle() {
-    if (handle_) CloseServiceHandle(handle_);
-  }
-  UniqueScHandle(const UniqueScHandle&) = delete;
-  UniqueScHandle& operator=(const UniqueScHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  SC_HANDLE handle_;
-};
 
 // One overlapped call with a time-out; the byte count, or nullopt.
 template <class Start>

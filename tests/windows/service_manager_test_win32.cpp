@@ -13,6 +13,7 @@
 #include "common/openvpn_arguments.h"
 #include "common/path_bytes.h"
 #include "common/win32/unique_handle.h"
+#include "common/win32/unique_sc_handle.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_environment.h"
@@ -20,20 +21,6 @@
 namespace vlvpn::test {
 namespace {
 
-class UniqueScHandle {
- public:
-  explicit UniqueScHandle(SC_HANDLE handle = nullptr) : handle_(handle) {}
-  ~UniqueScHandle() {
-    if (handle_) CloseServiceHandle(handle_);
-  }
-  UniqueScHandle(const UniqueScHandle&) = delete;
-  UniqueScHandle& operator=(const UniqueScHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  SC_HANDLE handle_;
-};
 
 bool waitForState(SC_HANDLE service, DWORD state) {
   for (int attempt = 0; attempt < 200; ++attempt) {
