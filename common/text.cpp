@@ -110,6 +110,26 @@ std::u16string widenBytes(std::string_view bytes) {
   return out;
 }
 
+std::string asciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return out;
+}
+
+std::string asciiUpper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return out;
+}
+
+bool isTapAdapterDescription(std::string_view description) {
+  return asciiLower(description).find("tap-windows") != std::string::npos;
+}
+
 std::string narrowUnits(std::u16string_view units) {
   std::string out;
   out.reserve(units.size());

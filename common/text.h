@@ -24,4 +24,12 @@ std::u16string widenBytes(std::string_view bytes);
 // Each unit becomes its low 8 bits; the exact inverse of widenBytes.
 std::string narrowUnits(std::u16string_view units);
 
+// Only A-Z and a-z change; every other byte, UTF-8 included, stays.
+std::string asciiLower(std::string_view text);
+std::string asciiUpper(std::string_view text);
+
+// The TAP adapter rule both programs share: a description that, lower-cased,
+// contains "tap-windows".
+bool isTapAdapterDescription(std::string_view description);
+
 }  // namespace vlvpn

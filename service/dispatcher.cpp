@@ -1,21 +1,16 @@
 #include "service/dispatcher.h"
 
 #include <algorithm>
-#include <cctype>
 #include <sstream>
 
 #include "common/ipv4.h"
+#include "common/text.h"
 #include "service/request_text.h"
 
 namespace vlvpn::service {
 namespace {
 
 constexpr std::string_view kStartForm = "OPENVPN_START";
-
-std::string upper(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
-  return text;
-}
 
 std::vector<uint32_t> parseAddressList(const std::string& list) {
   std::vector<uint32_t> addresses;
@@ -76,7 +71,7 @@ std::string Dispatcher::dispatchLocked(std::string_view t) {
   std::istringstream words{std::string(t)};
   std::string word;
   words >> word;
-  const std::string command = upper(word);
+  const std::string command = asciiUpper(word);
   if (command == "PING") return "PONG";
   if (command == "ENABLE") {
     std::string rest;

@@ -1,12 +1,11 @@
 #include <net/if.h>
 #include <nftables/libnftables.h>
 
-#include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <filesystem>
 #include <mutex>
 
+#include "common/text.h"
 #include "service/filter_engine.h"
 #include "service/nftables_rules.h"
 
@@ -73,9 +72,7 @@ std::vector<uint64_t> findTapAdapters() {
   struct if_nameindex* interfaces = if_nameindex();
   if (!interfaces) return luids;
   for (const struct if_nameindex* entry = interfaces; entry->if_index != 0; ++entry) {
-    std::string name = entry->if_name;
-    std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
-    if (name.find("tap-windows") != std::string::npos) luids.push_back(entry->if_index);
+    if (isTapAdapterDescription(entry->if_name)) luids.push_back(entry->if_index);
   }
   if_freenameindex(interfaces);
   return luids;

@@ -5,7 +5,6 @@
 #include <rpc.h>
 #include <sddl.h>
 
-#include <cwctype>
 #include <utility>
 #include <string>
 
@@ -259,10 +258,9 @@ std::vector<uint64_t> findTapAdapters() {
   }
   if (result != ERROR_SUCCESS) return luids;
   for (auto* adapter = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data()); adapter; adapter = adapter->Next) {
-    if (!adapter->Description) continue;
-    std::wstring description = adapter->Description;
-    for (auto& c : description) c = static_cast<wchar_t>(std::towlower(c));
-    if (description.find(L"tap-windows") != std::wstring::npos) luids.push_back(adapter->Luid.Value);
+    if (adapter->Description && isTapAdapterDescription(utf8FromWide(adapter->Description))) {
+      luids.push_back(adapter->Luid.Value);
+    }
   }
   return luids;
 }

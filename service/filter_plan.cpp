@@ -1,7 +1,6 @@
 #include "service/filter_plan.h"
 
-#include <algorithm>
-#include <cctype>
+#include "common/text.h"
 
 namespace vlvpn::service {
 namespace {
@@ -40,8 +39,7 @@ class PlanBuilder {
 }  // namespace
 
 uint8_t protocolNumber(std::string_view proto) {
-  std::string lower(proto);
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string lower = asciiLower(proto);
   if (lower == "udp") return kProtocolUdp;
   if (lower == "tcp") return kProtocolTcp;
   return 0;

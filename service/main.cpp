@@ -4,6 +4,7 @@
 #include <string>
 
 #include "common/program_path.h"
+#include "common/text.h"
 #include "service/connection.h"
 #include "service/filter_engine.h"
 #include "service/openvpn_start_policy.h"
@@ -39,11 +40,7 @@ int runService(StopSignal& stop) {
   return runPipeServer(std::shared_ptr<ServerContext>(runtime, &runtime->server)) ? 0 : 1;
 }
 
-bool isConsoleArgument(const char* argument) {
-  std::string lower(argument);
-  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return lower == "console";
-}
+bool isConsoleArgument(const char* argument) { return asciiLower(argument) == "console"; }
 
 }  // namespace
 }  // namespace vlvpn::service

@@ -5,18 +5,13 @@
 #include <system_error>
 
 #include "common/path_bytes.h"
+#include "common/text.h"
 
 namespace vlvpn::service {
 namespace {
 
-std::string lower(std::string_view text) {
-  std::string out(text);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
-  return out;
-}
-
 bool sameName(std::string_view a, std::string_view b, const PathStyle& style) {
-  return style.caseInsensitive ? lower(a) == lower(b) : a == b;
+  return style.caseInsensitive ? asciiLower(a) == asciiLower(b) : a == b;
 }
 
 // Words of a configuration line as OpenVPN reads them: white space separates,
@@ -129,22 +124,22 @@ std::optional<std::string> refusedDirective(std::string_view configText) {
 
     const std::string& first = words[0];
     if (!openBlock.empty()) {
-      if (lower(first) == "</" + openBlock + ">") openBlock.clear();
+      if (asciiLower(first) == "</" + openBlock + ">") openBlock.clear();
       continue;
     }
     if (first.size() > 2 && first.front() == '<' && first.back() == '>' && first[1] != '/') {
-      const std::string tag = lower(first.substr(1, first.size() - 2));
+      const std::string tag = asciiLower(first.substr(1, first.size() - 2));
       if (tag != "connection") openBlock = tag;  // a <connection> block holds directives
       continue;
     }
 
-    std::string name = lower(first);
+    std::string name = asciiLower(first);
     if (name.starts_with("--")) name.erase(0, 2);
     for (const char* refused : kRefused) {
       if (name == refused) return name;
     }
     if (name == "auth-user-pass" && words.size() > 1) return name + " " + words[1];
-    if (name == "http-proxy" && words.size() > 3 && lower(words[3]) != "auto" && lower(words[3]) != "auto-nct") {
+    if (name == "http-proxy" && words.size() > 3 && asciiLower(words[3]) != "auto" && asciiLower(words[3]) != "auto-nct") {
       return name + " " + words[3];
     }
     if (name == "socks-proxy" && words.size() > 3) return name + " " + words[3];

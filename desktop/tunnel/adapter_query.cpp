@@ -1,15 +1,12 @@
 #include "desktop/tunnel/adapter_query.h"
 
 #include <algorithm>
-#include <cctype>
+#include "common/text.h"
 
 namespace vlvpn::tunnel {
 
 bool isTapDescription(const std::optional<std::string>& description) {
-  if (!description) return false;
-  std::string lower = *description;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-  return lower.find("tap-windows") != std::string::npos;
+  return description && isTapAdapterDescription(*description);
 }
 
 bool isTapAdapterInstalled(const std::optional<std::vector<AdapterInfo>>& adapters) {

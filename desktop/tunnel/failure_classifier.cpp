@@ -5,6 +5,8 @@
 #include <optional>
 #include <vector>
 
+#include "common/text.h"
+
 namespace vlvpn::tunnel {
 namespace {
 
@@ -23,14 +25,6 @@ constexpr const char* kNoResponse =
 constexpr const char* kTls = "Secure handshake with the VPN server failed (TLS error).";
 
 bool has(std::string_view line, std::string_view pattern) { return line.find(pattern) != std::string_view::npos; }
-
-std::string asciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 // The rules in order; the first that matches the line gives the message.
 std::optional<std::string> matchRules(const std::string& line, const std::string& lower) {

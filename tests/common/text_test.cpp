@@ -49,3 +49,17 @@ TEST(Utf8Conversion, ReplacesMalformedInput) {
 
 }  // namespace
 }  // namespace vlvpn
+
+namespace vlvpn {
+namespace {
+
+TEST(AsciiCase, ChangesOnlyAsciiLetters) {
+  EXPECT_EQ(asciiLower("TAP-Windows \xC3\x89 Z@[`"), "tap-windows \xC3\x89 z@[`");
+  EXPECT_EQ(asciiUpper("openvpn_start \xC3\xA9 a{"), "OPENVPN_START \xC3\xA9 A{");
+  EXPECT_TRUE(isTapAdapterDescription("TAP-Windows Adapter V9"));
+  EXPECT_TRUE(isTapAdapterDescription("tap-windows0"));
+  EXPECT_FALSE(isTapAdapterDescription("TAP adapter"));
+}
+
+}  // namespace
+}  // namespace vlvpn
