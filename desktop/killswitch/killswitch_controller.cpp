@@ -2,9 +2,9 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <limits>
+
+#include "common/file_bytes.h"
 
 namespace vlvpn::killswitch {
 namespace {
@@ -67,14 +67,12 @@ void KillSwitchController::applyKillSwitch(bool allowDns) {
 }
 
 void KillSwitchController::saveServerEndpoint(const tunnel::ServerEndpoint& endpoint) {
-  std::ofstream out(dataFolder_() / kEndpointFile, std::ios::binary | std::ios::trunc);
-  if (out) out << formatEndpointFile(endpoint);
+  writeFileBytes(dataFolder_() / kEndpointFile, formatEndpointFile(endpoint));  // a failure is not reported
 }
 
 tunnel::ServerEndpoint KillSwitchController::loadServerEndpoint() {
-  std::ifstream in(dataFolder_() / kEndpointFile, std::ios::binary);
-  if (!in) return {};
-  return parseEndpointFile(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  const auto text = readFileBytes(dataFolder_() / kEndpointFile);
+  return text ? parseEndpointFile(*text) : tunnel::ServerEndpoint{};
 }
 
 void KillSwitchController::onKillSwitchSetting(bool enabled) {

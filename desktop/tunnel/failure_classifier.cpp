@@ -1,10 +1,9 @@
 #include "desktop/tunnel/failure_classifier.h"
 
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 
+#include "common/file_bytes.h"
 #include "common/text.h"
 
 namespace vlvpn::tunnel {
@@ -77,9 +76,8 @@ std::string classifyLogText(std::string_view logText) {
 
 std::string classifyFailure(const std::filesystem::path& logPath) {
   if (logPath.empty()) return {};
-  std::ifstream in(logPath, std::ios::binary);
-  if (!in) return {};
-  return classifyLogText(std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+  const auto log = readFileBytes(logPath);
+  return log ? classifyLogText(*log) : std::string();
 }
 
 }  // namespace vlvpn::tunnel

@@ -1,8 +1,6 @@
 #include "desktop/tunnel/ovpn_file_picker.h"
 
-#include <fstream>
-#include <iterator>
-
+#include "common/file_bytes.h"
 #include "common/path_bytes.h"
 
 namespace vlvpn::tunnel {
@@ -23,12 +21,8 @@ PickedFile describePickedFile(std::string_view pathUtf8, char separator, std::st
 }
 
 PickedFile readPickedFile(const std::filesystem::path& path) {
-  std::string content;
-  if (std::ifstream in(path, std::ios::binary); in) {
-    content.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
   return describePickedFile(utf8FromPath(path), static_cast<char>(std::filesystem::path::preferred_separator),
-                            std::move(content));
+                            readFileBytes(path).value_or(""));
 }
 
 }  // namespace vlvpn::tunnel

@@ -1,10 +1,8 @@
 #include "desktop/tunnel/profile_store.h"
 
-#include <fstream>
-#include <iterator>
-#include <optional>
 #include <system_error>
 
+#include "common/file_bytes.h"
 #include "common/path_bytes.h"
 #include "desktop/tunnel/data_folder.h"
 
@@ -25,17 +23,8 @@ Result<fs::path> ensureFolder(const fs::path& folder) {
 }
 
 Result<void> writeWholeFile(const fs::path& path, std::string_view content, std::string_view shownName) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (out) out.write(content.data(), static_cast<std::streamsize>(content.size()));
-  if (out) out.close();
-  if (!out) return Error{"Could not write " + std::string(shownName)};
+  if (!writeFileBytes(path, content)) return Error{"Could not write " + std::string(shownName)};
   return {};
-}
-
-std::optional<std::string> readWholeFile(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 }  // namespace
@@ -111,7 +100,7 @@ Result<void> ProfileStore::saveCredentials(std::string_view profileId, const Cre
 Result<Credentials> ProfileStore::readCredentials(std::string_view profileId) const {
   auto folder = profileFolder(profileId);
   if (!folder) return folder.error();
-  auto text = readWholeFile(folder.value() / "auth.txt");
+  auto text = readFileBytes(folder.value() / "auth.txt");
   if (!text) return Error{kAuthFileNotFound};
   return parseAuthFile(*text);
 }
@@ -132,7 +121,7 @@ std::vector<std::string> ProfileStore::listMetadata() const {
     const bool exists = fs::exists(meta, error);
     if (error) break;
     if (!exists) continue;
-    found.push_back(crlfToLf(readWholeFile(meta).value_or("")));
+    found.push_back(crlfToLf(readFileBytes(meta).value_or("")));
   }
   return found;
 }
