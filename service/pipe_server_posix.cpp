@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "common/posix/unique_fd.h"
+#include "common/posix/wait_fd.h"
 #include "service/pipe_server.h"
 #include "service/stop_signal_posix.h"
 
@@ -26,22 +27,12 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
-// Waits for `events` on `fd` up to the I/O time-out.
-bool waitFor(int fd, short events) {
-  pollfd entry{fd, events, 0};
-  for (;;) {
-    const int ready = ::poll(&entry, 1, static_cast<int>(kIoTimeout.count()));
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
-  }
-}
-
 // Reads until the request is complete; false when the client closes, fails
 // or stays silent for the time-out before that.
 bool readRequest(int fd, std::string& request) {
   char chunk[kReadChunkBytes];
   while (!isRequestComplete(request)) {
-    if (!waitFor(fd, POLLIN)) return false;
+    if (!waitForFd(fd, POLLIN, kIoTimeout)) return false;
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -52,7 +43,7 @@ bool readRequest(int fd, std::string& request) {
 
 void writeReply(int fd, std::string_view reply) {
   while (!reply.empty()) {
-    if (!waitFor(fd, POLLOUT)) return;
+    if (!waitForFd(fd, POLLOUT, kIoTimeout)) return;
     const ssize_t n = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;

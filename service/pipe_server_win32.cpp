@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/win32/overlapped_io.h"
 #include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
 #include "service/pipe_server.h"
@@ -37,31 +38,10 @@ class LocalDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-// Runs one overlapped call to completion: waits up to `timeout` (INFINITE
-// allowed) and cancels on time-out. The byte count, or nullopt on failure.
-template <class Start>
-std::optional<DWORD> overlapped(HANDLE pipe, DWORD timeout, Start start) {
-  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event) return std::nullopt;
-  OVERLAPPED io{};
-  io.hEvent = event.get();
-  if (!start(&io) && GetLastError() != ERROR_IO_PENDING) return std::nullopt;
-  if (WaitForSingleObject(event.get(), timeout) != WAIT_OBJECT_0) {
-    CancelIo(pipe);
-    DWORD ignored;
-    GetOverlappedResult(pipe, &io, &ignored, TRUE);  // the kernel is done with `io` before it goes
-    return std::nullopt;
-  }
-  DWORD bytes = 0;
-  if (!GetOverlappedResult(pipe, &io, &bytes, FALSE)) return std::nullopt;
-  return bytes;
-}
-
 bool readRequest(HANDLE pipe, std::string& request) {
   char chunk[kReadChunkBytes];
-  const DWORD timeout = static_cast<DWORD>(kIoTimeout.count());
   while (!isRequestComplete(request)) {
-    auto read = overlapped(pipe, timeout, [&](OVERLAPPED* io) { return ReadFile(pipe, chunk, sizeof chunk, nullptr, io); });
+    auto read = runOverlapped(pipe, kIoTimeout, [&](OVERLAPPED* io) { return ReadFile(pipe, chunk, sizeof chunk, nullptr, io); });
     if (!read || *read == 0) return false;
     request.append(chunk, *read);
   }
@@ -69,9 +49,8 @@ bool readRequest(HANDLE pipe, std::string& request) {
 }
 
 void writeReply(HANDLE pipe, std::string_view reply) {
-  const DWORD timeout = static_cast<DWORD>(kIoTimeout.count());
   while (!reply.empty()) {
-    auto written = overlapped(pipe, timeout, [&](OVERLAPPED* io) {
+    auto written = runOverlapped(pipe, kIoTimeout, [&](OVERLAPPED* io) {
       return WriteFile(pipe, reply.data(), static_cast<DWORD>(reply.size()), nullptr, io);
     });
     if (!written || *written == 0) return;

@@ -11,6 +11,7 @@
 
 #include "common/posix/subprocess.h"
 #include "common/posix/unique_fd.h"
+#include "common/posix/wait_fd.h"
 #include "desktop/killswitch/service_client.h"
 #include "desktop/killswitch/service_pipe.h"
 
@@ -19,22 +20,13 @@ namespace {
 
 constexpr const char* kUnit = "VLVPNKillSwitch.service";
 
-bool waitFor(int fd, short events, std::chrono::milliseconds timeout) {
-  pollfd entry{fd, events, 0};
-  for (;;) {
-    const int ready = ::poll(&entry, 1, static_cast<int>(timeout.count()));
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
-  }
-}
-
 class SocketConnection final : public PipeConnection {
  public:
   explicit SocketConnection(UniqueFd fd) : fd_(std::move(fd)) {}
 
   bool writeAll(std::string_view bytes, std::chrono::milliseconds timeout) override {
     while (!bytes.empty()) {
-      if (!waitFor(fd_.get(), POLLOUT, timeout)) return false;
+      if (!waitForFd(fd_.get(), POLLOUT, timeout)) return false;
       const ssize_t n = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return false;
@@ -45,7 +37,7 @@ class SocketConnection final : public PipeConnection {
 
   std::string readOnce(size_t maxBytes, std::chrono::milliseconds timeout) override {
     std::string reply(maxBytes, '\0');
-    if (!waitFor(fd_.get(), POLLIN, timeout)) return {};
+    if (!waitForFd(fd_.get(), POLLIN, timeout)) return {};
     const ssize_t n = ::recv(fd_.get(), reply.data(), reply.size(), 0);
     reply.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return reply;

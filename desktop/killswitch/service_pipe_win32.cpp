@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <optional>
 
+#include "common/win32/overlapped_io.h"
 #include "common/win32/unique_handle.h"
 #include "common/win32/unique_sc_handle.h"
 #include "common/win32/wide.h"
@@ -20,32 +21,13 @@ std::wstring pipeName() {
 }
 
 
-// One overlapped call with a time-out; the byte count, or nullopt.
-template <class Start>
-std::optional<DWORD> overlapped(HANDLE pipe, std::chrono::milliseconds timeout, Start start) {
-  UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  if (!event) return std::nullopt;
-  OVERLAPPED io{};
-  io.hEvent = event.get();
-  if (!start(&io) && GetLastError() != ERROR_IO_PENDING) return std::nullopt;
-  if (WaitForSingleObject(event.get(), static_cast<DWORD>(timeout.count())) != WAIT_OBJECT_0) {
-    CancelIo(pipe);
-    DWORD ignored;
-    GetOverlappedResult(pipe, &io, &ignored, TRUE);
-    return std::nullopt;
-  }
-  DWORD bytes = 0;
-  if (!GetOverlappedResult(pipe, &io, &bytes, FALSE)) return std::nullopt;
-  return bytes;
-}
-
 class NamedPipeConnection final : public PipeConnection {
  public:
   explicit NamedPipeConnection(UniqueFileHandle pipe) : pipe_(std::move(pipe)) {}
 
   bool writeAll(std::string_view bytes, std::chrono::milliseconds timeout) override {
     while (!bytes.empty()) {
-      auto written = overlapped(pipe_.get(), timeout, [&](OVERLAPPED* io) {
+      auto written = runOverlapped(pipe_.get(), timeout, [&](OVERLAPPED* io) {
         return WriteFile(pipe_.get(), bytes.data(), static_cast<DWORD>(bytes.size()), nullptr, io);
       });
       if (!written || *written == 0) return false;
@@ -56,7 +38,7 @@ class NamedPipeConnection final : public PipeConnection {
 
   std::string readOnce(size_t maxBytes, std::chrono::milliseconds timeout) override {
     std::string reply(maxBytes, '\0');
-    auto read = overlapped(pipe_.get(), timeout, [&](OVERLAPPED* io) {
+    auto read = runOverlapped(pipe_.get(), timeout, [&](OVERLAPPED* io) {
       return ReadFile(pipe_.get(), reply.data(), static_cast<DWORD>(reply.size()), nullptr, io);
     });
     reply.resize(read.value_or(0));
