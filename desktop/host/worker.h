@@ -21,4 +21,9 @@ void startDetachedThread(std::function<void()> task);
 void runOnWorker(Promise promise, std::function<void(const Promise&)> work,
                  const ThreadStarter& start = startDetachedThread);
 
+// For methods that never reject: resolves with what `work` returns on its own
+// thread, or with `fallback` at once when no thread can be started.
+void resolveOnWorker(Promise promise, std::function<nlohmann::json()> work, nlohmann::json fallback,
+                     const ThreadStarter& start = startDetachedThread);
+
 }  // namespace vlvpn::host

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <system_error>
 
 #include "common/file_bytes.h"
 
@@ -10,8 +11,6 @@ namespace vlvpn::killswitch {
 namespace {
 
 constexpr const char* kEndpointFile = "killswitch.txt";
-
-bool isActive(const std::string& state) { return state == tunnel::kStateConnected || state == tunnel::kStateConnecting; }
 
 // strtol's rules: leading white space and a sign allowed, trailing text
 // ignored; no number or out of range gives 0.
@@ -27,9 +26,6 @@ int32_t parsePort(const std::string& text) {
 }
 
 }  // namespace
-
-std::atomic<bool> killSwitchEnabled{false};
-std::atomic<bool> blockIpv6Enabled{true};
 
 std::string enableRequest(const tunnel::ServerEndpoint& endpoint, bool allowDns, const std::string& programPath) {
   if (endpoint.addresses.empty() && allowDns) return {};
@@ -58,16 +54,24 @@ tunnel::ServerEndpoint parseEndpointFile(std::string_view text) {
 }
 
 KillSwitchController::KillSwitchController(Transact transact, std::function<std::filesystem::path()> dataFolder,
-                                           std::string programPath)
-    : transact_(std::move(transact)), dataFolder_(std::move(dataFolder)), programPath_(std::move(programPath)) {}
+                                           std::string programPath, std::shared_ptr<tunnel::TunnelState> tunnel)
+    : transact_(std::move(transact)),
+      dataFolder_(std::move(dataFolder)),
+      programPath_(std::move(programPath)),
+      tunnel_(std::move(tunnel)) {}
 
 void KillSwitchController::applyKillSwitch(bool allowDns) {
-  const std::string request = enableRequest(tunnel::currentEndpoint(), allowDns, programPath_);
+  const std::string request = enableRequest(tunnel_->currentEndpoint(), allowDns, programPath_);
   if (!request.empty()) transact_(request);
 }
 
 void KillSwitchController::saveServerEndpoint(const tunnel::ServerEndpoint& endpoint) {
-  writeFileBytes(dataFolder_() / kEndpointFile, formatEndpointFile(endpoint));  // a failure is not reported
+  // Failures are not reported: without the file a later run simply has no
+  // endpoint to fence.
+  const auto folder = dataFolder_();
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+  writeFileBytes(folder / kEndpointFile, formatEndpointFile(endpoint));
 }
 
 tunnel::ServerEndpoint KillSwitchController::loadServerEndpoint() {
@@ -75,14 +79,19 @@ tunnel::ServerEndpoint KillSwitchController::loadServerEndpoint() {
   return text ? parseEndpointFile(*text) : tunnel::ServerEndpoint{};
 }
 
+void KillSwitchController::removeServerEndpoint() {
+  std::error_code ignored;
+  std::filesystem::remove(dataFolder_() / kEndpointFile, ignored);
+}
+
 void KillSwitchController::onKillSwitchSetting(bool enabled) {
   if (enabled) {
     // In any other state the next connect installs it.
-    if (tunnel::currentState() == tunnel::kStateConnected) applyKillSwitch(true);
+    if (tunnel_->currentState() == tunnel::kStateConnected) applyKillSwitch(true);
     return;
   }
   transact_("DISABLE");
-  if (blockIpv6Enabled && isActive(tunnel::currentState())) transact_("BLOCK_IPV6");
+  if (blockIpv6Enabled && tunnel::isActiveState(tunnel_->currentState())) transact_("BLOCK_IPV6");
 }
 
 void KillSwitchController::prepareForReconnect() {
@@ -92,7 +101,7 @@ void KillSwitchController::prepareForReconnect() {
 }
 
 void KillSwitchController::onBlockIpv6Setting(bool enabled) {
-  if (isActive(tunnel::currentState())) {
+  if (tunnel::isActiveState(tunnel_->currentState())) {
     transact_(enabled ? "BLOCK_IPV6" : "UNBLOCK_IPV6");
   } else if (!enabled) {
     transact_("UNBLOCK_IPV6");

@@ -6,15 +6,13 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "desktop/tunnel/tunnel_session.h"
 
 namespace vlvpn::killswitch {
-
-extern std::atomic<bool> killSwitchEnabled;  // false until the interface says otherwise
-extern std::atomic<bool> blockIpv6Enabled;   // true until the interface says otherwise
 
 // "ENABLE <proto|any> <port> <1|0> <addresses|none> <program>", or "" when
 // DNS is to be allowed but no server address is known (nothing to send).
@@ -30,16 +28,25 @@ class KillSwitchController {
   using Transact = std::function<std::string(std::string_view request)>;
 
   // `dataFolder` is asked afresh on every use; `programPath` is the desktop
-  // program, which the kill switch lets through.
-  KillSwitchController(Transact transact, std::function<std::filesystem::path()> dataFolder, std::string programPath);
+  // program, which the kill switch lets through; `tunnel` gives the endpoint
+  // and the connection state.
+  KillSwitchController(Transact transact, std::function<std::filesystem::path()> dataFolder, std::string programPath,
+                       std::shared_ptr<tunnel::TunnelState> tunnel);
+
+  // The user's settings, written only by the module's setters; neither is persisted.
+  std::atomic<bool> killSwitchEnabled{false};
+  std::atomic<bool> blockIpv6Enabled{true};
 
   // Sends one ENABLE request for the session's endpoint; the reply is not looked at.
   void applyKillSwitch(bool allowDns);
 
-  // Written whole; a file that cannot be written is silently skipped.
+  // Written whole, creating the data folder first; a file that cannot be
+  // written is silently skipped.
   void saveServerEndpoint(const tunnel::ServerEndpoint& endpoint);
   // Empty values when the file is missing or unreadable.
   tunnel::ServerEndpoint loadServerEndpoint();
+  // Errors are ignored.
+  void removeServerEndpoint();
 
   // The work of the module methods, on their worker threads.
   void onKillSwitchSetting(bool enabled);
@@ -50,6 +57,7 @@ class KillSwitchController {
   Transact transact_;
   std::function<std::filesystem::path()> dataFolder_;
   std::string programPath_;
+  std::shared_ptr<tunnel::TunnelState> tunnel_;
 };
 
 }  // namespace vlvpn::killswitch

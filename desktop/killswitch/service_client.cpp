@@ -54,10 +54,6 @@ std::string ServiceClient::exchange(std::string_view request) {
         pipe_->waitWhileBusy(kBusyWait);
         break;
       case OpenFailure::NotFound:
-        // No service at all answers at once; an installed one may be starting.
-        if (!manager_->isInstalled()) return {};
-        clock_.sleep(kNotListeningRetry);
-        break;
       case OpenFailure::Other:
         return {};
     }

@@ -18,13 +18,11 @@ namespace vlvpn::killswitch {
 
 inline constexpr std::chrono::milliseconds kOpenDeadline{3000};
 inline constexpr std::chrono::milliseconds kBusyWait{300};
-inline constexpr std::chrono::milliseconds kNotListeningRetry{50};
 inline constexpr std::chrono::milliseconds kExchangeTimeout{5000};
 inline constexpr size_t kMaxReplyBytes = 511;
 
 // Opens the process a service reply names; null when it cannot be opened.
-using ProcessOpener = std::function<std::unique_ptr<tunnel::TunnelProcess>(uint32_t pid)>;
-std::unique_ptr<tunnel::TunnelProcess> openTunnelProcess(uint32_t pid);  // per platform
+using ProcessOpener = std::function<std::shared_ptr<tunnel::TunnelProcess>(uint32_t pid)>;
 
 struct Clock {
   std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
@@ -34,7 +32,7 @@ struct Clock {
 struct StartOutcome {
   enum class Kind { Started, NoAnswer, Refused };
   Kind kind = Kind::NoAnswer;
-  std::unique_ptr<tunnel::TunnelProcess> process;  // Started: the process, when it could be opened
+  std::shared_ptr<tunnel::TunnelProcess> process;  // Started: the process, when it could be opened
   std::string error;                               // Refused: the sentence for the user
 };
 
@@ -45,6 +43,9 @@ class ServiceClient {
 
   // The reply without trailing LF, CR and spaces; "" when no exchange took
   // place or nothing came back. Exchanges never overlap (transactLock).
+  // Only a busy service is waited for (up to 3 s): one with no pipe at all,
+  // installed or not, answers "" at once, so a stopped service costs its
+  // callers no time.
   std::string transact(std::string_view request);
 
   bool isServiceInstalled() { return manager_->isInstalled(); }

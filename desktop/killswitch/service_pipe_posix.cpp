@@ -85,25 +85,9 @@ class SystemdManager final : public ServiceManager {
   }
 };
 
-// Linux has no process handles: the process is watched by its id.
-class PidProcess final : public tunnel::TunnelProcess {
- public:
-  explicit PidProcess(pid_t pid) : pid_(pid) {}
-  uint32_t pid() const override { return static_cast<uint32_t>(pid_); }
-  bool hasEnded() override { return ::kill(pid_, 0) != 0 && errno == ESRCH; }
-
- private:
-  pid_t pid_;
-};
-
 }  // namespace
 
 std::unique_ptr<ServicePipe> ServicePipe::create() { return std::make_unique<UnixSocketPipe>(); }
 std::unique_ptr<ServiceManager> ServiceManager::create() { return std::make_unique<SystemdManager>(); }
-
-std::unique_ptr<tunnel::TunnelProcess> openTunnelProcess(uint32_t pid) {
-  if (pid == 0 || (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH)) return nullptr;
-  return std::make_unique<PidProcess>(static_cast<pid_t>(pid));
-}
 
 }  // namespace vlvpn::killswitch

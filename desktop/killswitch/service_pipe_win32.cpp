@@ -86,26 +86,9 @@ class ScmManager final : public ServiceManager {
   }
 };
 
-class HandleProcess final : public tunnel::TunnelProcess {
- public:
-  HandleProcess(UniqueHandle process, uint32_t pid) : process_(std::move(process)), pid_(pid) {}
-  uint32_t pid() const override { return pid_; }
-  bool hasEnded() override { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
-
- private:
-  UniqueHandle process_;
-  uint32_t pid_;
-};
-
 }  // namespace
 
 std::unique_ptr<ServicePipe> ServicePipe::create() { return std::make_unique<NamedPipe>(); }
 std::unique_ptr<ServiceManager> ServiceManager::create() { return std::make_unique<ScmManager>(); }
-
-std::unique_ptr<tunnel::TunnelProcess> openTunnelProcess(uint32_t pid) {
-  UniqueHandle process(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-  if (!process) return nullptr;
-  return std::make_unique<HandleProcess>(std::move(process), pid);
-}
 
 }  // namespace vlvpn::killswitch

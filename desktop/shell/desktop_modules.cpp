@@ -1,5 +1,7 @@
 #include "desktop/shell/desktop_modules.h"
 
+#include <thread>
+
 #include "common/path_bytes.h"
 #include "common/program_path.h"
 #include "desktop/killswitch/service_client.h"
@@ -7,27 +9,45 @@
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
 #include "desktop/tunnel/tunnel_module.h"
+#include "desktop/tunnel/tunnel_process.h"
 
 namespace vlvpn::shell {
 
+tunnel::TunnelPorts makeTunnelPorts() {
+  tunnel::TunnelPorts ports;
+  ports.tunnel = std::make_shared<tunnel::TunnelState>();
+  ports.profiles = std::make_shared<tunnel::ProfileStore>(tunnel::localDataBase);
+  ports.service = std::make_shared<killswitch::ServiceClient>(
+      killswitch::ServicePipe::create(), killswitch::ServiceManager::create(), tunnel::openTunnelProcess);
+  killswitch::setServiceClient(ports.service);
+  const auto service = ports.service;
+  const auto transact = [service](std::string_view request) { return service->transact(request); };
+  ports.dataFolder = [] { return tunnel::dataFolder(tunnel::localDataBase()); };
+  ports.killSwitch = std::make_shared<killswitch::KillSwitchController>(transact, ports.dataFolder,
+                                                                       utf8FromPath(programPath()), ports.tunnel);
+  ports.adapters = tunnel::AdapterQuery::create();
+  ports.management = tunnel::ManagementPort::create();
+  ports.monitor = std::make_shared<tunnel::ManagementMonitor>(tunnel::MonitorPorts{
+      .tunnel = ports.tunnel,
+      .killSwitch = ports.killSwitch,
+      .transact = transact,
+      .adapters = ports.adapters,
+      .tickMs = tunnel::tickMs,
+  });
+  ports.network = tunnel::NetworkProbe::create();
+  ports.elevated = tunnel::ElevatedLauncher::create();
+  ports.sampler = std::make_shared<tunnel::TrafficSampler>();
+  ports.locateOpenVpn = [] { return tunnel::locateOpenVpn(); };
+  ports.findOpenVpnProcess = tunnel::findOpenVpnProcess;
+  ports.openProcess = tunnel::openTunnelProcess;
+  ports.tickMs = tunnel::tickMs;
+  ports.sleep = [](std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); };
+  return ports;
+}
+
 std::vector<host::ModuleTable> makeDesktopModules() {
-  tunnel::TunnelModuleDeps tunnelDeps;
-  tunnelDeps.profiles = std::make_shared<tunnel::ProfileStore>(tunnel::localDataBase);
-  tunnelDeps.chooseProfileFile = tunnel::chooseProfileFile;
-  tunnelDeps.adapters = tunnel::AdapterQuery::create();
-  tunnelDeps.network = tunnel::NetworkProbe::create();
-  tunnelDeps.locateOpenVpn = [] { return tunnel::locateOpenVpn(); };
-
-  auto service = std::make_shared<killswitch::ServiceClient>(killswitch::ServicePipe::create(),
-                                                             killswitch::ServiceManager::create(),
-                                                             killswitch::openTunnelProcess);
-  killswitch::setServiceClient(service);
-  tunnelDeps.killSwitch = std::make_shared<killswitch::KillSwitchController>(
-      [service](std::string_view request) { return service->transact(request); },
-      [] { return tunnel::dataFolder(tunnel::localDataBase()); }, utf8FromPath(programPath()));
-
   std::vector<host::ModuleTable> modules;
-  modules.push_back(tunnel::makeTunnelModule(std::move(tunnelDeps)));
+  modules.push_back(tunnel::makeTunnelModule({.ports = makeTunnelPorts(), .chooseProfileFile = tunnel::chooseProfileFile}));
   return modules;
 }
 

@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "desktop/host/module.h"
+#include "desktop/tunnel/tunnel_ports.h"
 
 namespace vlvpn::shell {
+
+// The process's one tunnel state with the real ports around it.
+tunnel::TunnelPorts makeTunnelPorts();
 
 std::vector<host::ModuleTable> makeDesktopModules();
 

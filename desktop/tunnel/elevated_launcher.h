@@ -19,7 +19,7 @@ inline constexpr uint32_t kErrorCancelled = 1223;  // the user declined the elev
 
 struct ElevatedLaunch {
   uint32_t error = 0;                      // 0 when started; kErrorCancelled when declined
-  std::unique_ptr<TunnelProcess> process;  // when the system gave one back
+  std::shared_ptr<TunnelProcess> process;  // when the system gave one back
 };
 
 class ElevatedLauncher {

@@ -1,33 +1,14 @@
 #include <fcntl.h>
-#include <signal.h>
 #include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-
 #include "desktop/tunnel/elevated_launcher.h"
+#include "desktop/tunnel/tunnel_process_posix.h"
 
 extern char** environ;
 
 namespace vlvpn::tunnel {
 namespace {
-
-// Our own child: reaped when it ends, so its state can be asked.
-class ChildProcess final : public TunnelProcess {
- public:
-  explicit ChildProcess(pid_t pid) : pid_(pid) {}
-  ~ChildProcess() override { hasEnded(); }
-  uint32_t pid() const override { return static_cast<uint32_t>(pid_); }
-  bool hasEnded() override {
-    if (!ended_) ended_ = waitpid(pid_, nullptr, WNOHANG) == pid_ || (errno == ECHILD && ::kill(pid_, 0) != 0);
-    return ended_;
-  }
-
- private:
-  pid_t pid_;
-  bool ended_ = false;
-};
 
 class PosixElevatedLauncher final : public ElevatedLauncher {
  public:
@@ -52,7 +33,7 @@ class PosixElevatedLauncher final : public ElevatedLauncher {
     if (error != 0) {
       launch.error = static_cast<uint32_t>(error);
     } else {
-      launch.process = std::make_unique<ChildProcess>(pid);
+      launch.process = adoptChildProcess(pid);
     }
     return launch;
   }

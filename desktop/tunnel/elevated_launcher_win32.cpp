@@ -1,23 +1,12 @@
 #include <windows.h>
 #include <shellapi.h>
 
-#include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
 #include "desktop/tunnel/elevated_launcher.h"
+#include "desktop/tunnel/tunnel_process_win32.h"
 
 namespace vlvpn::tunnel {
 namespace {
-
-class ShellProcess final : public TunnelProcess {
- public:
-  explicit ShellProcess(HANDLE process) : process_(process), pid_(GetProcessId(process)) {}
-  uint32_t pid() const override { return pid_; }
-  bool hasEnded() override { return WaitForSingleObject(process_.get(), 0) == WAIT_OBJECT_0; }
-
- private:
-  UniqueHandle process_;
-  DWORD pid_;
-};
 
 class RunasLauncher final : public ElevatedLauncher {
  public:
@@ -36,7 +25,7 @@ class RunasLauncher final : public ElevatedLauncher {
     if (!ShellExecuteExW(&info)) {
       launch.error = GetLastError();
     } else if (info.hProcess) {
-      launch.process = std::make_unique<ShellProcess>(info.hProcess);
+      launch.process = adoptProcessHandle(info.hProcess);
     }
     return launch;
   }

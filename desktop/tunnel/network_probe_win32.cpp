@@ -4,6 +4,7 @@
 #include <iphlpapi.h>
 #include <icmpapi.h>
 
+#include "common/win32/unique_socket.h"
 #include "desktop/tunnel/network_probe.h"
 
 // Missing from mingw-w64's icmpapi.h; the import is in libiphlpapi.a.
@@ -32,27 +33,8 @@ class IcmpHandle {
   HANDLE handle_;
 };
 
-class SocketOwner {
- public:
-  explicit SocketOwner(SOCKET s) : socket_(s) {}
-  ~SocketOwner() {
-    if (socket_ != INVALID_SOCKET) closesocket(socket_);
-  }
-  SocketOwner(const SocketOwner&) = delete;
-  SocketOwner& operator=(const SocketOwner&) = delete;
-  SOCKET get() const { return socket_; }
-
- private:
-  SOCKET socket_;
-};
-
 class WindowsNetworkProbe final : public NetworkProbe {
  public:
-  WindowsNetworkProbe() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
-  }
-
   std::vector<uint32_t> resolveIpv4(const std::string& host) override {
     std::vector<uint32_t> addresses;
     addrinfo hints{};
@@ -84,7 +66,7 @@ class WindowsNetworkProbe final : public NetworkProbe {
 
   std::optional<std::chrono::milliseconds> tcpAnswerTime(uint32_t address, uint16_t port,
                                                          std::chrono::milliseconds timeout) override {
-    SocketOwner s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    UniqueSocket s(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (s.get() == INVALID_SOCKET) return std::nullopt;
     u_long nonBlocking = 1;
     ioctlsocket(s.get(), FIONBIO, &nonBlocking);

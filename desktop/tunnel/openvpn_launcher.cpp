@@ -80,8 +80,12 @@ LaunchResult launchOpenVpn(const LaunchRoads& roads, const std::filesystem::path
     return result;
   }
 
-  auto arguments = parseOpenVpnArguments(args);
-  auto launch = roads.elevated.start(exe, args, arguments ? openVpnArgumentVector(*arguments) : std::vector<std::string>{});
+  const auto arguments = parseOpenVpnArguments(args);
+  if (!arguments) {
+    result.error = kLaunchFailed;
+    return result;
+  }
+  auto launch = roads.elevated.start(exe, args, openVpnArgumentVector(*arguments));
   if (launch.error == 0) {
     result.ok = true;
     result.process = std::move(launch.process);

@@ -18,6 +18,7 @@ namespace vlvpn::tunnel {
 
 inline constexpr const char* kOpenVpnDownloads = "https://openvpn.net/community-downloads/";
 inline constexpr const char* kOpenVpnHome = "https://openvpn.net/";
+inline constexpr const char* kOpenVpnNotFound = "OpenVPN not found. Install OpenVPN Community from ";
 
 // Where OpenVPN is looked for, in order: beside the program (its "openvpn"
 // sub-folder first), beside its parent folder, then the system's install
@@ -40,11 +41,12 @@ void rotateLog(const std::filesystem::path& profileFolder);
 
 inline constexpr const char* kServiceNotResponding =
     "Kill-switch service is not responding. Start \"VelmoraVPN Kill Switch\" in Services (or reinstall the app) and retry.";
+inline constexpr const char* kLaunchFailed = "Failed to launch OpenVPN";
 inline constexpr const char* kElevationDeclined = "Administrator access denied. Approve the UAC prompt to connect.";
 
 struct LaunchResult {
   bool ok = false;
-  std::unique_ptr<TunnelProcess> process;
+  std::shared_ptr<TunnelProcess> process;
   bool launchedViaService = false;
   std::string error;  // empty on success
 };
@@ -57,6 +59,8 @@ struct LaunchRoads {
 
 // The service road while the service is installed (starting it when it does
 // not answer, never falling back to the prompt); else the elevated start.
+// An argument string that does not read back as the program's own is never
+// started.
 LaunchResult launchOpenVpn(const LaunchRoads& roads, const std::filesystem::path& exe, const std::string& args);
 
 }  // namespace vlvpn::tunnel

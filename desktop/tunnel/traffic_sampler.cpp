@@ -21,7 +21,9 @@ TrafficRates TrafficSampler::sample(uint64_t luid, const InterfaceCounters& coun
     lastTickMs_ = nowMs;
     return {};
   }
-  if (nowMs - lastTickMs_ < kMinSampleIntervalMs) return lastRates_;
+  // A reading older than the last tick (a concurrent caller read the clock
+  // first and locked second) counts as too soon, never as a huge interval.
+  if (nowMs < lastTickMs_ || nowMs - lastTickMs_ < kMinSampleIntervalMs) return lastRates_;
   const double seconds = static_cast<double>(nowMs - lastTickMs_) / 1000.0;
   lastRates_.downBps = rate(counters.inOctets, last_.inOctets, seconds, lastRates_.downBps);
   lastRates_.upBps = rate(counters.outOctets, last_.outOctets, seconds, lastRates_.upBps);
@@ -46,11 +48,6 @@ TrafficRates sampleTrafficRates(AdapterQuery& query, TrafficSampler& sampler, co
   const auto counters = query.counters(*luid);
   if (!counters) return {};
   return sampler.sample(*luid, *counters, nowMs());
-}
-
-TrafficSampler& trafficSampler() {
-  static auto* sampler = new TrafficSampler;
-  return *sampler;
 }
 
 uint64_t tickMs() {

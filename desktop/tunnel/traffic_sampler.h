@@ -39,8 +39,7 @@ class TrafficSampler {
 // 0 and 0 with the sampler untouched when its counters cannot be read.
 TrafficRates sampleTrafficRates(AdapterQuery& query, TrafficSampler& sampler, const std::function<uint64_t()>& nowMs);
 
-// The sampler of the process and the milliseconds of a monotonic clock.
-TrafficSampler& trafficSampler();
+// Milliseconds of a monotonic clock.
 uint64_t tickMs();
 
 }  // namespace vlvpn::tunnel

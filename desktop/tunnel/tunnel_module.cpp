@@ -5,7 +5,8 @@
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
 #include "desktop/tunnel/probes.h"
-#include "desktop/tunnel/tunnel_session.h"
+#include "desktop/tunnel/session_controller.h"
+#include "desktop/tunnel/tunnel_status.h"
 
 namespace vlvpn::tunnel {
 namespace {
@@ -47,17 +48,18 @@ void bindEventHooks(const host::EventEmitter& emit) {
 }  // namespace
 
 host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
-  const auto profiles = deps.profiles;
+  // Every method holds its own copy of the ports, and so does every worker.
+  const TunnelPorts ports = deps.ports;
+  const auto profiles = ports.profiles;
   auto chooseFile = deps.chooseProfileFile;
-  const auto startThread = deps.startThread;
-  const auto killSwitch = deps.killSwitch;
-  const auto adapters = deps.adapters;
-  const auto tick = deps.tickMs;
-  const auto network = deps.network;
-  const auto locate = deps.locateOpenVpn;
-  // Runs `work` on a worker thread, then resolves with what it returns.
-  const auto onWorker = [startThread](Promise promise, std::function<json()> work) {
-    host::runOnWorker(std::move(promise), [work](const Promise& p) { p.resolve(work()); }, startThread);
+  const auto startThread = ports.startThread;
+  const auto killSwitch = ports.killSwitch;
+  const auto adapters = ports.adapters;
+  const auto network = ports.network;
+  const auto locate = ports.locateOpenVpn;
+  // For methods that never reject: `fallback` when no worker can be started.
+  const auto onWorker = [startThread](Promise promise, std::function<json()> work, json fallback) {
+    host::resolveOnWorker(std::move(promise), std::move(work), std::move(fallback), startThread);
   };
 
   const auto notYet = [](const std::string& name) {
@@ -75,7 +77,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
       {"pingHelper", {},
        [locate](const Args&, Promise promise) {
          if (locate().empty()) {
-           return promise.reject(std::string("OpenVPN not found. Install OpenVPN Community from ") + kOpenVpnHome);
+           return promise.reject(std::string(kOpenVpnNotFound) + kOpenVpnHome);
          }
          promise.resolve("pong");
        }},
@@ -116,32 +118,50 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
          if (!credentials) return promise.reject(credentials.error().message);
          promise.resolve({{"username", credentials.value().username}, {"password", credentials.value().password}});
        }},
-      pending("connectOvpn", {S, S, S, S}),
-      pending("disconnect", {}),
-      pending("getStatus", {}),
-      pending("getHelperInfo", {}),
+      {"connectOvpn", {S, S, S, S},
+       [ports](const Args& a, Promise promise) {
+         ConnectRequest request{a.string(0), a.string(1), a.string(2), a.string(3), ++ports.tunnel->connectGeneration};
+         host::runOnWorker(
+             std::move(promise),
+             [ports, request](const Promise& p) {
+               auto outcome = runConnect(ports, request);
+               if (outcome) return p.resolve(std::move(outcome).value());
+               p.reject(outcome.error().message);
+             },
+             ports.startThread);
+       }},
+      {"disconnect", {},
+       [ports](const Args&, Promise promise) {
+         host::runOnWorker(
+             std::move(promise), [ports](const Promise& p) { p.resolve(runDisconnect(ports)); }, ports.startThread);
+       }},
+      {"getStatus", {}, [ports](const Args&, Promise promise) { promise.resolve(getStatus(ports)); }},
+      {"getHelperInfo", {}, [ports](const Args&, Promise promise) { promise.resolve(getHelperInfo(ports)); }},
       {"pingThroughTunnel", {S, I},
        [adapters, network, onWorker](const Args& a, Promise promise) {
          const std::string host = a.string(0).empty() ? kDefaultPingHost : a.string(0);
          const int32_t timeoutMs = a.integer(1) < 1 ? kDefaultPingTimeoutMs : a.integer(1);
-         onWorker(std::move(promise), [=] { return pingThroughTunnel(*adapters, *network, host, timeoutMs); });
+         onWorker(
+             std::move(promise), [=] { return pingThroughTunnel(*adapters, *network, host, timeoutMs); },
+             {{"ok", false}, {"reason", "worker_unavailable"}});
        }},
       {"measureTcpLatency", {S, I},
        [network, onWorker](const Args& a, Promise promise) {
          const std::string host = a.string(0);
          const int32_t port = a.integer(1) < 1 || a.integer(1) > 65535 ? kDefaultProbePort : a.integer(1);
-         onWorker(std::move(promise), [=] { return json(measureTcpLatency(*network, host, port)); });
+         onWorker(std::move(promise), [=] { return json(measureTcpLatency(*network, host, port)); }, 0);
        }},
       {"getTrafficStats", {},
-       [adapters, tick](const Args&, Promise promise) {
+       [ports](const Args&, Promise promise) {
          TrafficRates rates;
-         if (currentState() == kStateConnected) {
-           rates = sampleTrafficRates(*adapters, trafficSampler(), tick);
+         if (ports.tunnel->currentState() == kStateConnected) {
+           rates = sampleTrafficRates(*ports.adapters, *ports.sampler, ports.tickMs);
          } else {
-           trafficSampler().reset();
+           ports.sampler->reset();
          }
-         // Whole bytes per second, as the interface shows them.
-         promise.resolve({{"downBps", static_cast<uint64_t>(rates.downBps)}, {"upBps", static_cast<uint64_t>(rates.upBps)}});
+         // Whole bytes per second, written as floating-point numbers.
+         const auto whole = [](double rate) { return static_cast<double>(static_cast<uint64_t>(rate)); };
+         promise.resolve({{"downBps", whole(rates.downBps)}, {"upBps", whole(rates.upBps)}});
        }},
       pending("getDeviceMarketingName", {}),
       {"promptVpnAuth", {S, S},
@@ -149,28 +169,39 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
       {"setKillSwitchEnabled", {B},
        [killSwitch, onWorker](const Args& a, Promise promise) {
          const bool enabled = a.boolean(0);
-         killswitch::killSwitchEnabled = enabled;
-         onWorker(std::move(promise), [killSwitch, enabled] {
-           killSwitch->onKillSwitchSetting(enabled);
-           return json{{"enabled", enabled}};
-         });
+         killSwitch->killSwitchEnabled = enabled;
+         const json result{{"enabled", enabled}};
+         onWorker(
+             std::move(promise),
+             [killSwitch, enabled, result] {
+               killSwitch->onKillSwitchSetting(enabled);
+               return result;
+             },
+             result);
        }},
       {"prepareKillSwitchForReconnect", {},
        [killSwitch, onWorker](const Args&, Promise promise) {
-         if (!killswitch::killSwitchEnabled) return promise.resolve({{"prepared", false}, {"reason", "kill_switch_off"}});
-         onWorker(std::move(promise), [killSwitch] {
-           killSwitch->prepareForReconnect();
-           return json{{"prepared", true}, {"path", "windows-wfp"}, {"mode", "fully_open"}};
-         });
+         if (!killSwitch->killSwitchEnabled) return promise.resolve({{"prepared", false}, {"reason", "kill_switch_off"}});
+         onWorker(
+             std::move(promise),
+             [killSwitch] {
+               killSwitch->prepareForReconnect();
+               return json{{"prepared", true}, {"path", "windows-wfp"}, {"mode", "fully_open"}};
+             },
+             {{"prepared", false}, {"reason", "worker_unavailable"}});
        }},
       {"setBlockIpv6Enabled", {B},
        [killSwitch, onWorker](const Args& a, Promise promise) {
          const bool enabled = a.boolean(0);
-         killswitch::blockIpv6Enabled = enabled;
-         onWorker(std::move(promise), [killSwitch, enabled] {
-           killSwitch->onBlockIpv6Setting(enabled);
-           return json{{"enabled", enabled}};
-         });
+         killSwitch->blockIpv6Enabled = enabled;
+         const json result{{"enabled", enabled}};
+         onWorker(
+             std::move(promise),
+             [killSwitch, enabled, result] {
+               killSwitch->onBlockIpv6Setting(enabled);
+               return result;
+             },
+             result);
        }},
       pending("pickApp", {}),
       {"pickOvpnFile", {},

@@ -8,12 +8,7 @@
 #include <optional>
 
 #include "desktop/host/module.h"
-#include "desktop/killswitch/killswitch_controller.h"
-#include "desktop/host/worker.h"
-#include "desktop/tunnel/adapter_query.h"
-#include "desktop/tunnel/network_probe.h"
-#include "desktop/tunnel/profile_store.h"
-#include "desktop/tunnel/traffic_sampler.h"
+#include "desktop/tunnel/tunnel_ports.h"
 
 namespace vlvpn::tunnel {
 
@@ -22,14 +17,8 @@ inline constexpr const char* kTunnelModuleName = "VLVPNTunnel";
 // What the module's methods work with; the composition root wires the real
 // ones, tests their own.
 struct TunnelModuleDeps {
-  std::shared_ptr<const ProfileStore> profiles = nullptr;
+  TunnelPorts ports;
   std::function<std::optional<std::filesystem::path>()> chooseProfileFile = nullptr;
-  std::shared_ptr<killswitch::KillSwitchController> killSwitch = nullptr;
-  std::shared_ptr<AdapterQuery> adapters = nullptr;
-  std::shared_ptr<NetworkProbe> network = nullptr;
-  std::function<uint64_t()> tickMs = tunnel::tickMs;
-  std::function<std::filesystem::path()> locateOpenVpn = nullptr;
-  host::ThreadStarter startThread = host::startDetachedThread;
 };
 
 // The 37 methods in registration order, the six events in declaration order,

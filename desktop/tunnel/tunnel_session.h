@@ -1,13 +1,17 @@
-// Everything the program knows about its one tunnel: a process-wide record
-// guarded by sessionMutex, beside a few atomics read without the lock.
+// Everything the program knows about its one tunnel: the record TunnelSession
+// guarded by sessionMutex, beside a few atomics read without the lock. One
+// TunnelState exists per process, made by the composition root and shared by
+// every part that touches the tunnel; tests make their own.
 //
-// Lock order: sessionMutex is held only for short copies and updates, never
-// while the service is asked something, OpenVPN is launched or a name is
-// resolved. The monitor's thread lock is never taken while it is held, and the
-// traffic sampler's lock only after it is released.
+// Lock order: sessionMutex is held only for short copies and updates (and the
+// two waits the session controller documents), never while the service is
+// asked something, OpenVPN is launched or a name is resolved. The monitor's
+// thread lock is never taken while it is held, and the traffic sampler's lock
+// only after it is released.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -27,37 +31,52 @@ struct ServerEndpoint {
   friend bool operator==(const ServerEndpoint&, const ServerEndpoint&) = default;
 };
 
-// An OpenVPN process the program holds (synchronise and limited-query access
-// on Windows); closed when released.
+// An OpenVPN process the program holds (Windows: a handle with synchronise
+// and limited-query access). Shared: a disconnect may wait on its copy while
+// a connect replaces the record. Every method may be called from any thread;
+// the system's handle is released with the last copy.
 class TunnelProcess {
  public:
   virtual ~TunnelProcess() = default;
   virtual uint32_t pid() const = 0;
+  // True once the process has ended. A child of ours is reaped exactly once.
   virtual bool hasEnded() = 0;
+  // Waits up to `timeout` for the end; true when it has ended.
+  virtual bool waitForExit(std::chrono::milliseconds timeout) = 0;
 };
+
+class ManagementConnection;
 
 struct TunnelSession {
   std::string state = kStateDisconnected;
-  std::string message;    // the last failure sentence; cleared on connected and disconnect
+  std::string message;  // the last failure sentence; cleared on connected and disconnect
   std::string profileId;
   std::filesystem::path logPath;
-  std::unique_ptr<TunnelProcess> processHandle;
-  intptr_t managementSocket = -1;  // handed to the monitor, which closes it
-  ServerEndpoint endpoint;         // kept across a disconnect
+  std::shared_ptr<TunnelProcess> processHandle;
+  // The connection the monitor watches. Whoever clears it drops the record's
+  // reference; the socket closes when the last holder lets go, so a command
+  // sent on a copy never reaches a reused descriptor.
+  std::shared_ptr<ManagementConnection> managementSocket;
+  ServerEndpoint endpoint;  // kept across a disconnect
 };
 
-// The record and its lock, for the life of the process.
-TunnelSession& tunnelSession();
-std::mutex& sessionMutex();
+struct TunnelState {
+  std::mutex sessionMutex;
+  TunnelSession session;  // every field only under sessionMutex
 
-extern std::atomic<uint64_t> connectGeneration;
-extern std::atomic<int> connectWorkersActive;
-extern std::atomic<bool> launchedViaService;
-extern std::atomic<bool> sessionOwned;
-extern std::atomic<bool> recoveryTried;
+  std::atomic<uint64_t> connectGeneration{0};
+  std::atomic<int> connectWorkersActive{0};
+  std::atomic<bool> launchedViaService{false};
+  std::atomic<bool> sessionOwned{false};
+  std::atomic<bool> recoveryTried{false};
 
-// A copy of the connection state, taken under the lock.
-std::string currentState();
-ServerEndpoint currentEndpoint();
+  // Copies taken under the lock.
+  std::string currentState();
+  ServerEndpoint currentEndpoint();
+};
+
+inline bool isActiveState(const std::string& state) {
+  return state == kStateConnected || state == kStateConnecting;
+}
 
 }  // namespace vlvpn::tunnel

@@ -10,6 +10,7 @@
 
 #include "common/openvpn_arguments.h"
 #include "desktop/killswitch/service_client.h"
+#include "desktop/tunnel/tunnel_process.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/network_namespace.h"
 #include "tests/support/temp_dir.h"
@@ -102,7 +103,7 @@ TEST(ServiceClientAgainstTheService, ExchangesRequestsAndGetsTheOpenVpnProcess) 
 
   ::setenv("VLVPN_KILLSWITCH_SOCKET", service.endpoint.c_str(), 1);
   killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
-                                   killswitch::openTunnelProcess);
+                                   tunnel::openTunnelProcess);
   EXPECT_TRUE(killswitch::serviceAnswersPing(client.transact("PING")));
   EXPECT_EQ(client.transact("ENABLE udp 1194 1 198.18.0.9 /opt/Velmora VPN/VLVPNDesk"), "OK");
   EXPECT_EQ(client.transact("DISABLE"), "OK");

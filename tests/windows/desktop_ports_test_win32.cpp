@@ -10,6 +10,7 @@
 #include "common/path_bytes.h"
 #include "desktop/tunnel/adapter_query.h"
 #include "desktop/tunnel/openvpn_launcher.h"
+#include "desktop/tunnel/tunnel_process.h"
 #include "tests/support/test_environment.h"
 
 #include <fstream>
@@ -39,7 +40,7 @@ TEST(WindowsDesktopPorts, ServiceClientTalksOverTheNamedPipe) {
   ASSERT_TRUE(service.waitUntilAnswering());
   _putenv_s("VLVPN_KILLSWITCH_PIPE", service.endpoint.c_str());
   killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
-                                   killswitch::openTunnelProcess);
+                                   tunnel::openTunnelProcess);
   EXPECT_EQ(client.transact("PING"), "PONG");
   EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK STOPPED");
   auto refused = client.startOpenVpnViaService("C:\\nowhere\\openvpn.exe", "--config x");
@@ -63,7 +64,7 @@ TEST(WindowsDesktopPorts, LaunchesOpenVpnThroughTheService) {
   // asks the Service Control Manager, where this test's service is not. So
   // drive the road's pieces as the launcher does once the service answers.
   killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
-                                   killswitch::openTunnelProcess);
+                                   tunnel::openTunnelProcess);
   EXPECT_TRUE(killswitch::serviceAnswersPing(client.transact("PING")));
   const std::string args = tunnel::buildCommandLine(profile / "p.ovpn", profile / "auth.txt", false, profile / "openvpn.log");
   auto started = client.startOpenVpnViaService(utf8FromPath(builtProgram("openvpn")), args);

@@ -43,16 +43,28 @@ TEST(EndpointFile, RoundTripsAndForgivesDamage) {
 
 TEST(KillSwitchController, PersistsTheEndpointInItsFile) {
   test::TempDir dir;
-  KillSwitchController controller([](std::string_view) { return std::string(); }, [&] { return dir.path(); }, "/p");
+  KillSwitchController controller([](std::string_view) { return std::string(); }, [&] { return dir.path(); }, "/p",
+                                  std::make_shared<tunnel::TunnelState>());
   EXPECT_EQ(controller.loadServerEndpoint(), ServerEndpoint{}) << "no file yet";
   controller.saveServerEndpoint({"udp", 1194, "9.9.9.9"});
   std::ifstream in(dir.path() / "killswitch.txt", std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "udp\n1194\n9.9.9.9");
   EXPECT_EQ(controller.loadServerEndpoint(), (ServerEndpoint{"udp", 1194, "9.9.9.9"}));
 
-  KillSwitchController nowhere([](std::string_view) { return std::string(); },
-                               [&] { return dir.path() / "missing" / "folder"; }, "/p");
-  nowhere.saveServerEndpoint({"udp", 1, "1.1.1.1"});  // silently skipped
+  // The data folder is made when missing; a folder that cannot be made is
+  // silently skipped.
+  KillSwitchController fresh([](std::string_view) { return std::string(); }, [&] { return dir.path() / "new" / "data"; },
+                             "/p", std::make_shared<tunnel::TunnelState>());
+  fresh.saveServerEndpoint({"tcp", 443, "8.8.8.8"});
+  EXPECT_EQ(fresh.loadServerEndpoint(), (ServerEndpoint{"tcp", 443, "8.8.8.8"}));
+  fresh.removeServerEndpoint();
+  EXPECT_EQ(fresh.loadServerEndpoint(), ServerEndpoint{});
+  fresh.removeServerEndpoint();  // nothing left to remove
+
+  std::ofstream(dir.path() / "a-file") << "x";
+  KillSwitchController nowhere([](std::string_view) { return std::string(); }, [&] { return dir.path() / "a-file" / "d"; },
+                               "/p", std::make_shared<tunnel::TunnelState>());
+  nowhere.saveServerEndpoint({"udp", 1, "1.1.1.1"});
   EXPECT_EQ(nowhere.loadServerEndpoint(), ServerEndpoint{});
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/fakes/fake_service_pipe.h"
+#include "tests/fakes/fake_tunnel_process.h"
 
 namespace vlvpn::killswitch {
 namespace {
@@ -10,12 +11,6 @@ namespace {
 using namespace std::chrono_literals;
 using test::FakeServiceScript;
 
-struct FakeProcess : tunnel::TunnelProcess {
-  explicit FakeProcess(uint32_t id) : id_(id) {}
-  uint32_t pid() const override { return id_; }
-  bool hasEnded() override { return false; }
-  uint32_t id_;
-};
 
 class ServiceClientTest : public testing::Test {
  protected:
@@ -23,9 +18,9 @@ class ServiceClientTest : public testing::Test {
   std::chrono::steady_clock::time_point now{};
   std::vector<uint32_t> opened;
   ServiceClient client{std::make_unique<test::FakeServicePipe>(script), std::make_unique<test::FakeServiceManager>(script),
-                       [this](uint32_t pid) -> std::unique_ptr<tunnel::TunnelProcess> {
+                       [this](uint32_t pid) -> std::shared_ptr<tunnel::TunnelProcess> {
                          opened.push_back(pid);
-                         return pid == 13 ? nullptr : std::make_unique<FakeProcess>(pid);
+                         return pid == 13 ? nullptr : std::make_shared<test::FakeTunnelProcess>(pid);
                        },
                        Clock{[this] { return now; }, [this](std::chrono::milliseconds d) { now += d; }}};
 };
@@ -49,18 +44,33 @@ TEST_F(ServiceClientTest, AMissingServiceAnswersEmptyAtOnce) {
   EXPECT_TRUE(script.requests.empty());
 }
 
-TEST_F(ServiceClientTest, AnInstalledServiceIsWaitedForUntilTheDeadline) {
+TEST_F(ServiceClientTest, AStoppedServiceAnswersEmptyAtOnceAndOnlyABusyOneIsWaitedFor) {
+  // Installed but stopped: no pipe exists. Waiting here would cost every
+  // launcher PING the whole deadline before the service is even started.
   script.installed = true;
-  script.openFailures.assign(1000, OpenFailure::NotFound);
+  script.openFailures = {OpenFailure::NotFound};
   EXPECT_EQ(client.transact("PING"), "");
-  EXPECT_EQ(script.opens, 60) << "every 50 ms for 3 seconds";
-  EXPECT_EQ(now - std::chrono::steady_clock::time_point{}, 3000ms);
+  EXPECT_EQ(script.opens, 1);
+  EXPECT_EQ(now, std::chrono::steady_clock::time_point{});
 
-  // A service that starts listening meanwhile is reached; a busy one is waited for.
-  script.openFailures = {OpenFailure::NotFound, OpenFailure::Busy, OpenFailure::NotFound};
+  script.opens = 0;
+  script.openFailures = {OpenFailure::Busy, OpenFailure::Busy};
   script.replies = {"PONG\n"};
-  EXPECT_EQ(client.transact("PING"), "PONG");
-  EXPECT_EQ(script.busyWaits, 1);
+  EXPECT_EQ(client.transact("PING"), "PONG") << "a busy service is reached once an instance is free";
+  EXPECT_EQ(script.busyWaits, 2);
+  EXPECT_EQ(script.opens, 3);
+}
+
+TEST_F(ServiceClientTest, ABusyServiceIsWaitedForUntilTheDeadline) {
+  script.openFailures.assign(1000, OpenFailure::Busy);
+  // Each busy wait of the fake takes no time; the clock moves 100 ms per attempt.
+  int attempts = 0;
+  ServiceClient slow{std::make_unique<test::FakeServicePipe>(script), std::make_unique<test::FakeServiceManager>(script),
+                     [](uint32_t) { return nullptr; },
+                     Clock{[&] { return std::chrono::steady_clock::time_point{} + 100ms * attempts++; }, {}}};
+  EXPECT_EQ(slow.transact("PING"), "");
+  EXPECT_EQ(script.busyWaits, 30) << "3 s of 100 ms attempts";
+  EXPECT_TRUE(script.requests.empty());
 }
 
 TEST_F(ServiceClientTest, StartingOpenVpnGivesTheProcess) {

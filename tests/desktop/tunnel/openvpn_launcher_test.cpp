@@ -113,16 +113,31 @@ TEST_F(LaunchTest, StartsAnInstalledServiceAndNeverPromptsWhileItIsInstalled) {
 }
 
 TEST_F(LaunchTest, PromptsWhenNoServiceIsInstalled) {
-  auto result = launchOpenVpn(roads, "C:\\OpenVPN\\openvpn.exe", "--config \"x\"");
+  const std::string args = buildCommandLine("/d/p.ovpn", "/d/auth.txt", true, "/d/openvpn.log");
+  auto result = launchOpenVpn(roads, "C:\\OpenVPN\\openvpn.exe", args);
   EXPECT_TRUE(result.ok);
   EXPECT_FALSE(result.launchedViaService);
-  EXPECT_EQ(elevated.parameters, std::vector<std::string>{"--config \"x\""});
+  EXPECT_EQ(elevated.parameters, std::vector<std::string>{args});
   EXPECT_EQ(slept, 0ms) << "a missing service is not waited for";
 
   elevated.error = kErrorCancelled;
-  EXPECT_EQ(launchOpenVpn(roads, "openvpn.exe", "--a").error, kElevationDeclined);
+  EXPECT_EQ(launchOpenVpn(roads, "openvpn.exe", args).error, kElevationDeclined);
   elevated.error = 2;
-  EXPECT_EQ(launchOpenVpn(roads, "openvpn.exe", "--a").error, "Failed to launch OpenVPN (error 2)");
+  EXPECT_EQ(launchOpenVpn(roads, "openvpn.exe", args).error, "Failed to launch OpenVPN (error 2)");
+}
+
+TEST_F(LaunchTest, NeverStartsAnArgumentStringThatDoesNotReadBack) {
+  // Started one word at a time, such a string would run OpenVPN with no
+  // arguments at all (or with words the program never meant).
+  elevated.parameters.clear();
+  const std::string odd[] = {"--a", "", "--config \"unterminated", "--config \"x\" --log \"y\" --up /bin/sh"};
+  for (const auto& args : odd) {
+    SCOPED_TRACE(args);
+    auto result = launchOpenVpn(roads, "/usr/sbin/openvpn", args);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.error, kLaunchFailed);
+  }
+  EXPECT_TRUE(elevated.parameters.empty());
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "tests/fakes/fake_adapter_query.h"
+#include "tests/fakes/fake_network_probe.h"
 
 namespace vlvpn::tunnel {
 namespace {
@@ -12,25 +13,7 @@ namespace {
 using nlohmann::json;
 using namespace std::chrono_literals;
 
-struct FakeNetworkProbe : NetworkProbe {
-  std::map<std::string, std::vector<uint32_t>> names;
-  IcmpOutcome icmp{IcmpOutcome::Kind::NoReply};
-  std::map<uint16_t, std::chrono::milliseconds> answeringPorts;
-  std::vector<std::string> calls;
-
-  std::vector<uint32_t> resolveIpv4(const std::string& host) override { return names[host]; }
-  IcmpOutcome echo(std::optional<uint32_t> source, uint32_t destination, std::chrono::milliseconds timeout) override {
-    calls.push_back("echo " + std::to_string(source.value_or(0)) + ">" + std::to_string(destination) + " " +
-                    std::to_string(timeout.count()));
-    return icmp;
-  }
-  std::optional<std::chrono::milliseconds> tcpAnswerTime(uint32_t, uint16_t port, std::chrono::milliseconds timeout) override {
-    calls.push_back("tcp " + std::to_string(port) + " " + std::to_string(timeout.count()));
-    const auto found = answeringPorts.find(port);
-    if (found == answeringPorts.end()) return std::nullopt;
-    return found->second;
-  }
-};
+using test::FakeNetworkProbe;
 
 AdapterInfo tap(bool up, std::vector<uint32_t> ipv4) {
   AdapterInfo info;

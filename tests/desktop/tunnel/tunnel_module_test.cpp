@@ -9,8 +9,7 @@
 #include <utility>
 
 #include "desktop/tunnel/event_hooks.h"
-#include "desktop/tunnel/tunnel_session.h"
-#include "tests/support/temp_dir.h"
+#include "tests/support/tunnel_rig.h"
 
 namespace vlvpn::tunnel {
 namespace {
@@ -31,27 +30,21 @@ Settlement call(const host::ModuleTable& module, const std::string& name, json a
 
 class TunnelModuleTest : public testing::Test {
  protected:
+  // What the service was sent since the last call.
   std::vector<std::string> takeSent() {
-    std::lock_guard lock(sentMutex);
-    return std::exchange(sent, {});
+    auto sent = rig.service.requests();
+    rig.service.forget();
+    return sent;
+  }
+  void setSession(const char* state, ServerEndpoint endpoint) {
+    std::lock_guard lock(rig.ports.tunnel->sessionMutex);
+    rig.ports.tunnel->session.state = state;
+    rig.ports.tunnel->session.endpoint = std::move(endpoint);
   }
 
-  test::TempDir base;
+  test::TunnelRig rig;
   std::optional<std::filesystem::path> chosen;
-  std::mutex sentMutex;
-  std::vector<std::string> sent;
-  std::shared_ptr<killswitch::KillSwitchController> killSwitch = std::make_shared<killswitch::KillSwitchController>(
-      [this](std::string_view request) {
-        std::lock_guard lock(sentMutex);
-        sent.emplace_back(request);
-        return std::string();
-      },
-      [this] { return base.path(); }, "/opt/Velmora VPN/VLVPNDesk");
-  host::ModuleTable module = makeTunnelModule({
-      .profiles = std::make_shared<ProfileStore>([this] { return base.path(); }),
-      .chooseProfileFile = [this] { return chosen; },
-      .killSwitch = killSwitch,
-  });
+  host::ModuleTable module = makeTunnelModule({.ports = rig.ports, .chooseProfileFile = [this] { return chosen; }});
 };
 
 TEST_F(TunnelModuleTest, DeclaresTheMethodsAndEventsInRegistrationOrder) {
@@ -103,7 +96,7 @@ TEST_F(TunnelModuleTest, ProfileMethodsAnswerWithTheInterfaceShapes) {
 TEST_F(TunnelModuleTest, PickOvpnFileResolvesTheFileOrAnEmptyObject) {
   EXPECT_EQ(call(module, "pickOvpnFile").value(), json::object()) << "cancelled";
 
-  const auto path = base.path() / "picked.ovpn";
+  const auto path = rig.base.path() / "picked.ovpn";
   std::ofstream(path, std::ios::binary) << "\xEF\xBB\xBF" "dev tun\n";
   chosen = path;
   const json picked = call(module, "pickOvpnFile").value();
@@ -113,20 +106,31 @@ TEST_F(TunnelModuleTest, PickOvpnFileResolvesTheFileOrAnEmptyObject) {
 }
 
 TEST_F(TunnelModuleTest, AWorkerThatCannotStartStillSettles) {
-  auto failing = makeTunnelModule({
-      .profiles = std::make_shared<ProfileStore>([this] { return base.path(); }),
-      .chooseProfileFile = [this] { return chosen; },
-      .killSwitch = killSwitch,
-      .startThread = [](std::function<void()>) {
-        throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
-      },
-  });
+  TunnelPorts ports = rig.ports;
+  ports.startThread = [](std::function<void()>) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  auto failing = makeTunnelModule({.ports = ports, .chooseProfileFile = [this] { return chosen; }});
   EXPECT_EQ(call(failing, "pickOvpnFile").error().message, host::kWorkerStartFailed);
+  EXPECT_EQ(call(failing, "connectOvpn", {"p", "p.ovpn", "", ""}).error().message, host::kWorkerStartFailed);
+  EXPECT_EQ(call(failing, "disconnect").error().message, host::kWorkerStartFailed);
+
+  // Methods that never reject answer with what they give when nothing could be done.
+  EXPECT_EQ(call(failing, "pingThroughTunnel", {"", 100}).value(), json({{"ok", false}, {"reason", "worker_unavailable"}}));
+  EXPECT_EQ(call(failing, "measureTcpLatency", {"127.0.0.1", 443}).value(), 0);
+  EXPECT_EQ(call(failing, "setKillSwitchEnabled", {true}).value(), json({{"enabled", true}}));
+  EXPECT_TRUE(rig.ports.killSwitch->killSwitchEnabled) << "the setting is kept for the next connect";
+  EXPECT_EQ(call(failing, "prepareKillSwitchForReconnect").value(),
+            json({{"prepared", false}, {"reason", "worker_unavailable"}}));
+  EXPECT_EQ(call(failing, "setBlockIpv6Enabled", {false}).value(), json({{"enabled", false}}));
+  EXPECT_TRUE(takeSent().empty());
 }
 
 TEST(TunnelModuleHelper, ReportsWhetherOpenVpnIsThere) {
   std::filesystem::path found;
-  auto module = makeTunnelModule({.locateOpenVpn = [&] { return found; }});
+  TunnelPorts ports;
+  ports.locateOpenVpn = [&] { return found; };
+  auto module = makeTunnelModule({.ports = ports});
   EXPECT_EQ(call(module, "pingHelper").error().message, "OpenVPN not found. Install OpenVPN Community from https://openvpn.net/");
   EXPECT_EQ(call(module, "installHelper").value(),
             json({{"installed", false}, {"reachable", false}, {"pong", ""},
@@ -138,27 +142,14 @@ TEST(TunnelModuleHelper, ReportsWhetherOpenVpnIsThere) {
 }
 
 TEST_F(TunnelModuleTest, MethodsOfLaterWorkSayTheyAreNotAvailable) {
-  EXPECT_EQ(call(module, "connectOvpn", {"p", "p.ovpn", "u", "p"}).error().message, "Not available yet: connectOvpn");
+  EXPECT_EQ(call(module, "getDeviceMarketingName").error().message, "Not available yet: getDeviceMarketingName");
 }
 
 TEST_F(TunnelModuleTest, KillSwitchMethodsSendWhatTheStateCallsFor) {
-  struct SessionState {
-    SessionState(const char* state, ServerEndpoint endpoint) {
-      std::lock_guard lock(sessionMutex());
-      tunnelSession().state = state;
-      tunnelSession().endpoint = std::move(endpoint);
-    }
-    ~SessionState() {
-      std::lock_guard lock(sessionMutex());
-      tunnelSession() = TunnelSession{};
-      killswitch::killSwitchEnabled = false;
-      killswitch::blockIpv6Enabled = true;
-    }
-  };
   {
-    SessionState connected(kStateConnected, {"udp", 1194, "1.2.3.4,5.6.7.8"});
+    setSession(kStateConnected, {"udp", 1194, "1.2.3.4,5.6.7.8"});
     EXPECT_EQ(call(module, "setKillSwitchEnabled", {true}).value(), json({{"enabled", true}}));
-    EXPECT_TRUE(killswitch::killSwitchEnabled);
+    EXPECT_TRUE(rig.ports.killSwitch->killSwitchEnabled);
     EXPECT_EQ(takeSent(), std::vector<std::string>{"ENABLE udp 1194 1 1.2.3.4,5.6.7.8 /opt/Velmora VPN/VLVPNDesk"});
     EXPECT_EQ(call(module, "prepareKillSwitchForReconnect").value(),
               json({{"prepared", true}, {"path", "windows-wfp"}, {"mode", "fully_open"}}));
@@ -171,13 +162,15 @@ TEST_F(TunnelModuleTest, KillSwitchMethodsSendWhatTheStateCallsFor) {
     EXPECT_EQ(takeSent(), std::vector<std::string>{"DISABLE"}) << "no IPv6 block while that setting is off";
   }
   {
-    SessionState connecting(kStateConnecting, {"", 0, ""});
+    setSession(kStateConnecting, {"", 0, ""});
+    rig.ports.killSwitch->killSwitchEnabled = false;
     EXPECT_EQ(call(module, "setKillSwitchEnabled", {true}).value(), json({{"enabled", true}}));
     EXPECT_EQ(call(module, "setBlockIpv6Enabled", {true}).value(), json({{"enabled", true}}));
     EXPECT_EQ(takeSent(), std::vector<std::string>{"BLOCK_IPV6"}) << "the kill switch waits for the connect";
   }
   {
-    SessionState disconnected(kStateDisconnected, {"udp", 1194, "1.2.3.4"});
+    setSession(kStateDisconnected, {"udp", 1194, "1.2.3.4"});
+    rig.ports.killSwitch->killSwitchEnabled = false;
     EXPECT_EQ(call(module, "prepareKillSwitchForReconnect").value(),
               json({{"prepared", false}, {"reason", "kill_switch_off"}}));
     EXPECT_EQ(call(module, "setBlockIpv6Enabled", {true}).value(), json({{"enabled", true}}));
@@ -211,9 +204,7 @@ TEST_F(TunnelModuleTest, InitializeBindsTheHooksToTheNewestInstance) {
                        {"systemWillSleep", nullptr},
                    }));
 
-  auto reloaded = makeTunnelModule({.profiles = std::make_shared<ProfileStore>([this] { return base.path(); }),
-                                    .chooseProfileFile = nullptr,
-                                    .killSwitch = killSwitch});
+  auto reloaded = makeTunnelModule({.ports = rig.ports});
   reloaded.initialize(recorder(second));
   adapterChangedHook(false);
   systemSleepingHook();

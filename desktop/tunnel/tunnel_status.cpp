@@ -1,0 +1,129 @@
+#include "desktop/tunnel/tunnel_status.h"
+
+#include "common/path_bytes.h"
+#include "desktop/tunnel/failure_classifier.h"
+#include "desktop/tunnel/management_protocol.h"
+#include "desktop/tunnel/session_controller.h"
+
+namespace vlvpn::tunnel {
+namespace {
+
+using nlohmann::json;
+
+// Rates and counters as the interface shows them: whole numbers, written as
+// floating-point numbers.
+double wholeNumber(double value) { return static_cast<double>(static_cast<uint64_t>(value)); }
+
+void addTrafficFigures(const TunnelPorts& ports, bool connected, json& status) {
+  if (!connected) {
+    ports.sampler->reset();
+    status["downBps"] = 0.0;
+    status["upBps"] = 0.0;
+    status["adapterUp"] = false;
+    return;
+  }
+  const TrafficRates rates = sampleTrafficRates(*ports.adapters, *ports.sampler, ports.tickMs);
+  status["downBps"] = wholeNumber(rates.downBps);
+  status["upBps"] = wholeNumber(rates.upBps);
+  const auto adapters = ports.adapters->adapters();
+  const auto luid = findUpTapAdapter(adapters);
+  status["adapterUp"] = luid.has_value();
+  if (luid) {
+    if (const auto counters = ports.adapters->counters(*luid)) {
+      status["rxBytes"] = static_cast<double>(counters->inOctets);
+      status["txBytes"] = static_cast<double>(counters->outOctets);
+    }
+  }
+  status["physicalLinkUp"] = isPhysicalLinkUp(ports.adapters->adapters());
+}
+
+}  // namespace
+
+json getStatus(const TunnelPorts& ports) {
+  if (!ports.tunnel->recoveryTried.exchange(true)) recoverRunningTunnel(ports);
+
+  std::string state, message, profileId;
+  std::filesystem::path logPath;
+  std::shared_ptr<TunnelProcess> process;
+  {
+    std::lock_guard lock(ports.tunnel->sessionMutex);
+    const auto& session = ports.tunnel->session;
+    state = session.state;
+    message = session.message;
+    profileId = session.profileId;
+    logPath = session.logPath;
+    process = session.processHandle;
+  }
+  std::optional<uint32_t> pid;
+  if (process) {
+    if (process->hasEnded()) {
+      // The answer only: the monitor or a disconnect updates the record.
+      if (isActiveState(state)) state = kStateDisconnected;
+      if (message.empty() && !logPath.empty()) message = classifyFailure(logPath);
+    } else {
+      pid = process->pid();
+    }
+  }
+
+  json status = json::object();
+  status["state"] = state.empty() ? kStateDisconnected : state;
+  if (!message.empty()) status["message"] = message;
+  if (!profileId.empty()) status["profileId"] = profileId;
+  if (pid) status["pid"] = *pid;
+  addTrafficFigures(ports, status["state"] == kStateConnected, status);
+  return status;
+}
+
+json getHelperInfo(const TunnelPorts& ports) {
+  const auto openVpn = ports.locateOpenVpn();
+  const auto folder = ports.profiles->profilesFolder();
+  bool reachable;
+  {
+    std::lock_guard lock(ports.tunnel->sessionMutex);
+    reachable = ports.tunnel->session.managementSocket != nullptr;
+  }
+  return {{"machService", "openvpn.exe"},
+          {"plist", openVpn.empty() ? std::string() : bytesFromPath(openVpn)},
+          {"profilesDir", bytesFromPath(folder ? folder.value() : ports.dataFolder() / "profiles")},
+          {"installed", !openVpn.empty()},
+          {"reachable", reachable}};
+}
+
+bool recoverRunningTunnel(const TunnelPorts& ports) {
+  if (ports.tunnel->connectWorkersActive > 0) return false;
+  {
+    std::lock_guard lock(ports.tunnel->sessionMutex);
+    const auto& session = ports.tunnel->session;
+    if (session.managementSocket || isActiveState(session.state)) return false;
+  }
+  if (ports.monitor->monitorRunning()) return false;
+  auto connection = ports.management->connect();
+  if (!connection) return false;
+
+  std::string state = queryState(*connection);
+  if (state == kStateConnecting) {
+    ports.sleep(kRecoveryRequery);
+    if (std::string again = queryState(*connection); !again.empty()) state = std::move(again);
+  }
+  const auto pid = ports.findOpenVpnProcess();
+  std::shared_ptr<TunnelProcess> process = pid ? ports.openProcess(*pid) : nullptr;
+  const std::string profileId = readActiveProfile(ports);
+  const ServerEndpoint endpoint = ports.killSwitch->loadServerEndpoint();
+  {
+    std::lock_guard lock(ports.tunnel->sessionMutex);
+    auto& session = ports.tunnel->session;
+    session.managementSocket = connection;
+    session.state = state;
+    session.profileId = profileId;
+    session.endpoint = endpoint;
+    session.processHandle = std::move(process);
+  }
+  const std::string status = ports.service->transact("OPENVPN_STATUS");
+  if (status.size() >= 7 && status.find("RUNNING") != std::string::npos) ports.tunnel->launchedViaService = true;
+  ports.tunnel->sessionOwned = true;
+  ports.monitor->startMonitor(connection);
+  if (ports.killSwitch->blockIpv6Enabled && isActiveState(state)) ports.service->transact("BLOCK_IPV6");
+  return true;
+}
+
+}  // namespace vlvpn::tunnel
