@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "desktop/tunnel/tunnel_ports.h"
 #include "tests/fakes/fake_clock.h"
@@ -20,6 +21,17 @@
 namespace vlvpn::test {
 
 inline constexpr uint64_t kTapLuid = 77;
+
+// Waits (for real, at most two seconds) until `done` holds, for what another
+// thread does.
+template <class Predicate>
+bool eventually(Predicate done) {
+  for (int attempt = 0; attempt < 1000; ++attempt) {
+    if (done()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return done();
+}
 
 // A TAP adapter (installed unless the test says not) and one Ethernet link.
 class SharedAdapters : public tunnel::AdapterQuery {

@@ -86,6 +86,7 @@ TEST(TrafficSampler, SamplesTheUpTapAdapterOnly) {
 struct FakeInstallerProcess : TunnelProcess {
   uint32_t pid() const override { return 1; }
   bool hasEnded() override { return ++asks > 3; }
+  bool waitForExit(std::chrono::milliseconds) override { return hasEnded(); }
   int asks = 0;
 };
 
@@ -100,7 +101,7 @@ struct FakeElevatedLauncher : ElevatedLauncher {
     if (onStart) onStart();
     ElevatedLaunch launch;
     launch.error = error;
-    if (!error) launch.process = std::make_unique<FakeInstallerProcess>();
+    if (!error) launch.process = std::make_shared<FakeInstallerProcess>();
     return launch;
   }
 };
