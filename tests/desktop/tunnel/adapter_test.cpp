@@ -62,6 +62,15 @@ TEST(TrafficSampler, ComputesRatesOverIntervalsOfHalfASecondOrMore) {
   EXPECT_EQ(sampler.sample(8, {9000, 9000}, 20'000), (TrafficRates{0, 0}));
 }
 
+TEST(TrafficSampler, AClockReadingOlderThanTheLastTickCountsAsTooSoon) {
+  // Two callers: the one that read the clock first may lock second.
+  TrafficSampler sampler;
+  sampler.sample(7, {0, 0}, 10'000);
+  EXPECT_EQ(sampler.sample(7, {2000, 1000}, 11'000), (TrafficRates{2000, 1000}));
+  EXPECT_EQ(sampler.sample(7, {2100, 1100}, 10'990), (TrafficRates{2000, 1000})) << "not a wrapped, huge interval";
+  EXPECT_EQ(sampler.sample(7, {3000, 2000}, 12'000), (TrafficRates{1000, 1000})) << "measured from the last tick";
+}
+
 TEST(TrafficSampler, SamplesTheUpTapAdapterOnly) {
   test::FakeAdapterQuery query;
   TrafficSampler sampler;

@@ -1,0 +1,186 @@
+#include "desktop/tunnel/tunnel_status.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "common/path_bytes.h"
+#include "desktop/tunnel/session_controller.h"
+#include "tests/support/tunnel_rig.h"
+
+namespace vlvpn::tunnel {
+namespace {
+
+using namespace std::chrono_literals;
+using nlohmann::json;
+using test::eventually;
+
+class StatusTest : public testing::Test {
+ protected:
+  void setSession(const char* state, std::shared_ptr<TunnelProcess> process, std::filesystem::path log = {},
+                  std::string message = {}) {
+    std::lock_guard lock(rig.ports.tunnel->sessionMutex);
+    auto& session = rig.ports.tunnel->session;
+    session.state = state;
+    session.processHandle = std::move(process);
+    session.logPath = std::move(log);
+    session.message = std::move(message);
+    session.profileId = "home";
+  }
+
+  test::TunnelRig rig;
+};
+
+TEST_F(StatusTest, AFreshProcessIsDisconnectedWithZeroRatesWrittenAsFloatingPoint) {
+  const json status = getStatus(rig.ports);
+  EXPECT_EQ(status.dump(), R"({"adapterUp":false,"downBps":0.0,"state":"disconnected","upBps":0.0})");
+  EXPECT_TRUE(rig.ports.tunnel->recoveryTried) << "the recovery was tried, and found nothing to adopt";
+  EXPECT_EQ(rig.openVpn.connectAttempts(), 1);
+  getStatus(rig.ports);
+  EXPECT_EQ(rig.openVpn.connectAttempts(), 1) << "once per process";
+}
+
+TEST_F(StatusTest, ConnectedAddsRatesCountersAndTheLink) {
+  rig.ports.tunnel->recoveryTried = true;
+  auto process = std::make_shared<test::FakeTunnelProcess>(4242);
+  setSession(kStateConnected, process);
+  rig.adapters->setTapUp(true);
+  rig.adapters->setCounters(1000, 500);
+  EXPECT_EQ(getStatus(rig.ports).dump(),
+            R"({"adapterUp":true,"downBps":0.0,"physicalLinkUp":true,"pid":4242,"profileId":"home",)"
+            R"("rxBytes":1000.0,"state":"connected","txBytes":500.0,"upBps":0.0})")
+      << "the first sample sets the baseline";
+  rig.clock.advance(2000ms);
+  rig.adapters->setCounters(4001, 1500);
+  const json status = getStatus(rig.ports);
+  EXPECT_EQ(status["downBps"].dump(), "1500.0") << "whole bytes per second";
+  EXPECT_EQ(status["upBps"].dump(), "500.0");
+  EXPECT_EQ(status["rxBytes"].dump(), "4001.0");
+
+  rig.adapters->setTapUp(false);
+  const json down = getStatus(rig.ports);
+  EXPECT_EQ(down["adapterUp"], false);
+  EXPECT_FALSE(down.contains("rxBytes"));
+  EXPECT_EQ(down["downBps"], 0.0);
+
+  setSession(kStateConnecting, process);
+  rig.adapters->setTapUp(true);
+  const json connecting = getStatus(rig.ports);
+  EXPECT_EQ(connecting["adapterUp"], false) << "only a connected tunnel reports the adapter";
+  EXPECT_FALSE(connecting.contains("physicalLinkUp"));
+}
+
+TEST_F(StatusTest, AnEndedProcessReadsAsDisconnectedWithItsLogsSentence) {
+  rig.ports.tunnel->recoveryTried = true;
+  const auto log = rig.base.path() / "openvpn.log";
+  std::ofstream(log) << "TCP: connect to [AF_INET]127.0.0.1:1194 failed: Connection refused\n";
+  auto process = std::make_shared<test::FakeTunnelProcess>(4242);
+  process->ended = true;
+  setSession(kStateConnected, process, log);
+  const json status = getStatus(rig.ports);
+  EXPECT_EQ(status["state"], "disconnected");
+  EXPECT_EQ(status["message"], "Could not reach the VPN server. It may be offline or blocked.");
+  EXPECT_FALSE(status.contains("pid"));
+  EXPECT_EQ(rig.sessionCopy().state, kStateConnected) << "the answer changes, not the record";
+
+  setSession(kStateConnected, process, log, "Connection closed");
+  EXPECT_EQ(getStatus(rig.ports)["message"], "Connection closed") << "a message held wins over the log";
+}
+
+TEST_F(StatusTest, HelperInfoSaysWhetherAManagementConnectionIsHeld) {
+  const json info = getHelperInfo(rig.ports);
+  EXPECT_EQ(info["machService"], "openvpn.exe");
+  EXPECT_EQ(info["plist"], bytesFromPath(rig.openVpnPath));
+  EXPECT_EQ(info["profilesDir"], bytesFromPath(rig.dataFolder() / "profiles"));
+  EXPECT_TRUE(std::filesystem::is_directory(rig.dataFolder() / "profiles")) << "made on demand";
+  EXPECT_EQ(info["installed"], true);
+  EXPECT_EQ(info["reachable"], false);
+  {
+    std::lock_guard lock(rig.ports.tunnel->sessionMutex);
+    rig.ports.tunnel->session.managementSocket = std::make_shared<test::FakeManagementConnection>();
+  }
+  EXPECT_EQ(getHelperInfo(rig.ports)["reachable"], true);
+  rig.openVpnPath.clear();
+  EXPECT_EQ(getHelperInfo(rig.ports)["plist"], "");
+  EXPECT_EQ(getHelperInfo(rig.ports)["installed"], false);
+}
+
+class RecoveryTest : public StatusTest {
+ protected:
+  // An OpenVPN an earlier run left behind, with its files.
+  void leaveTunnelRunning(const char* state) {
+    rig.openVpn.start();
+    rig.openVpn.setState(state);
+    rig.runningOpenVpnPid = rig.openVpn.currentProcess()->pid();
+    std::filesystem::create_directories(rig.dataFolder());
+    std::ofstream(rig.dataFolder() / "active.txt", std::ios::binary) << "home\r\n";
+    rig.ports.killSwitch->saveServerEndpoint({"udp", 1194, "198.18.0.9"});
+  }
+};
+
+TEST_F(RecoveryTest, TheFirstStatusAdoptsARunningTunnel) {
+  leaveTunnelRunning("CONNECTED");
+  const json status = getStatus(rig.ports);
+  EXPECT_EQ(status["state"], "connected");
+  EXPECT_EQ(status["profileId"], "home");
+  EXPECT_EQ(status["pid"], rig.openVpn.currentProcess()->pid());
+
+  const auto session = rig.sessionCopy();
+  EXPECT_EQ(session.endpoint, (ServerEndpoint{"udp", 1194, "198.18.0.9"}));
+  EXPECT_EQ(session.logPath, std::filesystem::path()) << "unknown for an adopted tunnel";
+  EXPECT_NE(session.managementSocket, nullptr);
+  EXPECT_TRUE(rig.ports.tunnel->sessionOwned);
+  EXPECT_TRUE(rig.ports.tunnel->launchedViaService) << "the service reported it RUNNING";
+  EXPECT_TRUE(rig.ports.monitor->monitorRunning());
+  EXPECT_EQ(rig.service.commands(), (std::vector<std::string>{"OPENVPN_STATUS", "BLOCK_IPV6"}));
+  EXPECT_EQ(rig.openVpn.connections().front()->commands().front(), "state");
+
+  // It is ours now: a close says only "Connection closed", no log being known.
+  rig.openVpn.exit();
+  ASSERT_TRUE(rig.waitForState(kStateDisconnected));
+  ASSERT_TRUE(eventually([&] { return !rig.ports.monitor->monitorRunning(); }));
+  EXPECT_EQ(getStatus(rig.ports)["message"], "Connection closed");
+}
+
+TEST_F(RecoveryTest, AConnectingTunnelIsAskedTwiceAndCanBeDisconnected) {
+  leaveTunnelRunning("WAIT");
+  rig.ports.killSwitch->blockIpv6Enabled = false;
+  rig.service.mode = test::FakeKillSwitchService::Mode::Absent;
+  rig.runningOpenVpnPid.reset();  // no process found: adopted without a handle
+  const json status = getStatus(rig.ports);
+  EXPECT_EQ(status["state"], "connecting");
+  EXPECT_FALSE(status.contains("pid"));
+  EXPECT_EQ(rig.clock.takeSleeps(), std::vector{350ms});
+  const auto first = rig.openVpn.connections().front()->commands();
+  EXPECT_EQ(std::count(first.begin(), first.end(), "state"), 2);
+  EXPECT_FALSE(rig.ports.tunnel->launchedViaService);
+
+  rig.service.mode = test::FakeKillSwitchService::Mode::Present;
+  EXPECT_EQ(runDisconnect(rig.ports)["state"], "disconnected");
+  EXPECT_FALSE(rig.openVpn.running()) << "stopped with signal SIGTERM on the adopted connection";
+  EXPECT_FALSE(rig.dataFileExists("active.txt"));
+}
+
+TEST_F(RecoveryTest, IsNotTriedDuringAConnectNorAgainLater) {
+  leaveTunnelRunning("CONNECTED");
+  rig.ports.tunnel->connectWorkersActive = 1;
+  EXPECT_EQ(getStatus(rig.ports)["state"], "disconnected");
+  rig.ports.tunnel->connectWorkersActive = 0;
+  EXPECT_EQ(getStatus(rig.ports)["state"], "disconnected") << "the one try is spent";
+  EXPECT_TRUE(rig.openVpn.connections().empty());
+
+  EXPECT_TRUE(recoverRunningTunnel(rig.ports)) << "the recovery itself would have adopted it";
+  EXPECT_FALSE(recoverRunningTunnel(rig.ports)) << "not while a connection is held";
+}
+
+TEST_F(RecoveryTest, FindsNothingWhenNoOpenVpnAnswersOrATunnelIsHeld) {
+  EXPECT_FALSE(recoverRunningTunnel(rig.ports));
+  leaveTunnelRunning("CONNECTED");
+  setSession(kStateConnecting, nullptr);
+  EXPECT_FALSE(recoverRunningTunnel(rig.ports)) << "a connect's tunnel is not replaced";
+  EXPECT_TRUE(rig.openVpn.connections().empty());
+  EXPECT_TRUE(rig.service.requests().empty());
+}
+
+}  // namespace
+}  // namespace vlvpn::tunnel
