@@ -28,7 +28,7 @@ class SpawnFileActions {
 
 }  // namespace
 
-Result<ProcessOutput, OsError> runCapturingOutput(const std::vector<std::string>& argv) {
+Result<ProcessOutput, OsError> runCapturingOutput(const std::vector<std::string>& argv, StandardError standardError) {
   if (argv.empty()) return OsError{"posix_spawnp", EINVAL};
 
   int ends[2];
@@ -39,6 +39,9 @@ Result<ProcessOutput, OsError> runCapturingOutput(const std::vector<std::string>
   SpawnFileActions actions;
   posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), 1);
+  if (standardError == StandardError::Discard) {
+    posix_spawn_file_actions_addopen(actions.get(), 2, "/dev/null", O_WRONLY, 0);
+  }
 
   std::vector<char*> args;
   for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));

@@ -13,10 +13,13 @@ struct ProcessOutput {
   std::string standardOutput;
 };
 
+enum class StandardError { Inherit, Discard };
+
 // Runs argv[0], looked up on PATH, with standard input on /dev/null and
-// standard error inherited, and waits for it. Fails with the failing call
+// standard error inherited (or discarded), and waits for it. Fails with the failing call
 // ("pipe", "posix_spawnp", "waitpid") and its errno when the program cannot
 // be started; a program that starts and fails reports its exit code instead.
-Result<ProcessOutput, OsError> runCapturingOutput(const std::vector<std::string>& argv);
+Result<ProcessOutput, OsError> runCapturingOutput(const std::vector<std::string>& argv,
+                                                  StandardError standardError = StandardError::Inherit);
 
 }  // namespace vlvpn

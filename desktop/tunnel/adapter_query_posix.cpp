@@ -71,8 +71,10 @@ class NetlinkAdapterQuery final : public AdapterQuery {
     if (getifaddrs(&list) != 0) return std::nullopt;
     std::optional<InterfaceCounters> counters;
     for (const ifaddrs* entry = list; entry; entry = entry->ifa_next) {
-      if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_PACKET && entry->ifa_data &&
-          std::strcmp(entry->ifa_name, name) == 0) {
+      // The link's entry carries the counters. A tun device has no hardware
+      // address, and then its link entry has no address at all.
+      const bool linkEntry = !entry->ifa_addr || entry->ifa_addr->sa_family == AF_PACKET;
+      if (linkEntry && entry->ifa_data && std::strcmp(entry->ifa_name, name) == 0) {
         const auto* stats = static_cast<const rtnl_link_stats*>(entry->ifa_data);
         counters = InterfaceCounters{stats->rx_bytes, stats->tx_bytes};
         break;

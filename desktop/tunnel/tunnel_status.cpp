@@ -1,5 +1,7 @@
 #include "desktop/tunnel/tunnel_status.h"
 
+#include <charconv>
+
 #include "common/path_bytes.h"
 #include "desktop/tunnel/failure_classifier.h"
 #include "desktop/tunnel/management_protocol.h"
@@ -9,6 +11,15 @@ namespace vlvpn::tunnel {
 namespace {
 
 using nlohmann::json;
+
+// "OK RUNNING <pid>": the number after the last space.
+std::optional<uint32_t> pidFromStatus(const std::string& status) {
+  const std::string text = status.substr(status.rfind(' ') + 1);
+  uint32_t pid = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+  if (error != std::errc() || end != text.data() + text.size() || pid == 0) return std::nullopt;
+  return pid;
+}
 
 // Rates and counters as the interface shows them: whole numbers, written as
 // floating-point numbers.
@@ -105,7 +116,12 @@ bool recoverRunningTunnel(const TunnelPorts& ports) {
     ports.sleep(kRecoveryRequery);
     if (std::string again = queryState(*connection); !again.empty()) state = std::move(again);
   }
-  const auto pid = ports.findOpenVpnProcess();
+  // The service names the OpenVPN it runs; only without it is the process
+  // looked for by name, which could also find another program's OpenVPN.
+  const std::string status = ports.service->transact("OPENVPN_STATUS");
+  const bool serviceRunsIt = status.size() >= 7 && status.find("RUNNING") != std::string::npos;
+  auto pid = serviceRunsIt ? pidFromStatus(status) : std::nullopt;
+  if (!pid) pid = ports.findOpenVpnProcess();
   std::shared_ptr<TunnelProcess> process = pid ? ports.openProcess(*pid) : nullptr;
   const std::string profileId = readActiveProfile(ports);
   const ServerEndpoint endpoint = ports.killSwitch->loadServerEndpoint();
@@ -118,8 +134,7 @@ bool recoverRunningTunnel(const TunnelPorts& ports) {
     session.endpoint = endpoint;
     session.processHandle = std::move(process);
   }
-  const std::string status = ports.service->transact("OPENVPN_STATUS");
-  if (status.size() >= 7 && status.find("RUNNING") != std::string::npos) ports.tunnel->launchedViaService = true;
+  if (serviceRunsIt) ports.tunnel->launchedViaService = true;
   ports.tunnel->sessionOwned = true;
   ports.monitor->startMonitor(connection);
   if (ports.killSwitch->blockIpv6Enabled && isActiveState(state)) ports.service->transact("BLOCK_IPV6");

@@ -20,6 +20,8 @@ nlohmann::json getHelperInfo(const TunnelPorts& ports);
 
 // Adopts an OpenVPN answering on the management port into the session when
 // the program holds no tunnel and no connect is under way; true when it did.
+// Its process is the one the service reports running, else the first
+// OpenVPN process found by name.
 bool recoverRunningTunnel(const TunnelPorts& ports);
 
 }  // namespace vlvpn::tunnel

@@ -56,6 +56,8 @@ void ChildProcess::closeInput() { os_->closeInput(); }
 
 void ChildProcess::requestStop() { os_->requestStop(); }
 
+void ChildProcess::kill() { os_->kill(); }
+
 std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds timeout) {
   std::unique_lock lock(mutex_);
   changed_.wait_for(lock, timeout, [&] { return !lines_.empty() || outputEnded_; });

@@ -35,6 +35,8 @@ class ChildProcess {
   // Asks the program to end (SIGTERM on Linux; on Windows, where there is no
   // such request, it is ended hard).
   void requestStop();
+  // Ends the program at once (SIGKILL; TerminateProcess).
+  void kill();
   // The exit code, or nullopt when the program is still running after `timeout`.
   std::optional<int> waitForExit(std::chrono::milliseconds timeout);
 

@@ -120,10 +120,11 @@ class RecoveryTest : public StatusTest {
 
 TEST_F(RecoveryTest, TheFirstStatusAdoptsARunningTunnel) {
   leaveTunnelRunning("CONNECTED");
+  rig.runningOpenVpnPid = 999;  // another program's OpenVPN, found first by name
   const json status = getStatus(rig.ports);
   EXPECT_EQ(status["state"], "connected");
   EXPECT_EQ(status["profileId"], "home");
-  EXPECT_EQ(status["pid"], rig.openVpn.currentProcess()->pid());
+  EXPECT_EQ(status["pid"], rig.openVpn.currentProcess()->pid()) << "the one the service runs";
 
   const auto session = rig.sessionCopy();
   EXPECT_EQ(session.endpoint, (ServerEndpoint{"udp", 1194, "198.18.0.9"}));
@@ -159,6 +160,13 @@ TEST_F(RecoveryTest, AConnectingTunnelIsAskedTwiceAndCanBeDisconnected) {
   EXPECT_EQ(runDisconnect(rig.ports)["state"], "disconnected");
   EXPECT_FALSE(rig.openVpn.running()) << "stopped with signal SIGTERM on the adopted connection";
   EXPECT_FALSE(rig.dataFileExists("active.txt"));
+}
+
+TEST_F(RecoveryTest, WithoutTheServiceTheProcessIsFoundByName) {
+  leaveTunnelRunning("CONNECTED");
+  rig.service.mode = test::FakeKillSwitchService::Mode::Absent;
+  EXPECT_EQ(getStatus(rig.ports)["pid"], rig.openVpn.currentProcess()->pid());
+  EXPECT_FALSE(rig.ports.tunnel->launchedViaService);
 }
 
 TEST_F(RecoveryTest, IsNotTriedDuringAConnectNorAgainLater) {
