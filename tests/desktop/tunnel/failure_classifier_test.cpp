@@ -58,6 +58,51 @@ TEST(ClassifyFailure, MapsRealOpenVpnLogLines) {
   }
 }
 
+TEST(ClassifyFailure, EachRuleDecidesALineThatOnlyItMatches) {
+  const std::string adapter =
+      "VPN network adapter (TAP) is disabled or in use.\n\n"
+      "1. Open Device Manager \xE2\x86\x92 Network adapters\n"
+      "2. Find \"TAP-Windows Adapter V9\" (or similar)\n"
+      "3. Right-click \xE2\x86\x92 Enable\n"
+      "4. Quit any other VPN apps, then reconnect\n\n"
+      "If it is missing, reinstall Velmora VPN to restore the TAP driver.";
+  struct Case {
+    int rule;
+    const char* line;
+    std::string message;
+  };
+  const Case cases[] = {
+      {1, "AUTH: Received control message: AUTH_FAILED", kAuth},
+      {2, "Authentication Failed for user alice", kAuth},
+      {3, "All TAP-Windows adapters on this system are currently in use.", adapter},
+      {3, "TAP-Windows adapter is Disabled", adapter},
+      {3, "There are no TAP-Windows adapters on this system.", adapter},
+      {3, "CreateFile failed on TAP-Windows device", adapter},
+      {3, "tap-windows: The system cannot find the file specified.", adapter},
+      {4, "Wintun adapter requires System Privileges", adapter},
+      {5, "RESOLVE: Cannot resolve host address: vpn.example:1194", kResolve},
+      {6, "Could not determine IPv4/IPv6 protocol", kResolve},
+      {7, "TCP: connect to [AF_INET]198.18.0.9:443 failed: Connection refused", kUnreachable},
+      {8, "TCP: connect to [AF_INET]198.18.0.9:443 failed: Connection timed out", kUnreachable},
+      {9, "write UDPv4: No route to host (fd=4,code=113)", kUnreachable},
+      {10, "write UDPv4: Network is unreachable (fd=4,code=101)", kUnreachable},
+      {11, "Server poll timeout, restarting", kNoResponse},
+      {12, "SIGTERM received: connect-retry-max reached", kNoResponse},
+      {13, "All connections have been tried 5 times unsuccessful, exiting", kNoResponse},
+      {14, "TLS Error: incoming packet authentication failed", kAuth},  // rule 2 comes first
+      {14, "TLS Error: local/remote TLS keys are out of sync", kTls},
+      {15, "TLS handshake failed", kTls},
+      {16, "TLS key negotiation failed to occur within 60 seconds", kTls},
+      {17, "Options error: Unrecognized option or missing parameter(s) in home.ovpn:3: dev-typo",
+       "VPN configuration error: Options error: Unrecognized option or missing parameter(s) in home.ovpn:3: dev-typo"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE("rule " + std::to_string(c.rule) + ": " + c.line);
+    EXPECT_EQ(classifyLogText(std::string("2026-12-09 10:00:00 start\n") + c.line + "\n2026-12-09 10:00:01 end\n"),
+              c.message);
+  }
+}
+
 TEST(ClassifyFailure, ReadsTheLogFile) {
   test::TempDir dir;
   EXPECT_EQ(classifyFailure(dir.path() / "missing.log"), "");
