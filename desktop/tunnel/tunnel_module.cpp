@@ -62,6 +62,25 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
     host::resolveOnWorker(std::move(promise), std::move(work), std::move(fallback), startThread);
   };
 
+  // A kill-switch setting: stored on the calling thread, sent to the service
+  // on a worker; resolves {"enabled"} either way.
+  using Controller = killswitch::KillSwitchController;
+  const auto setting = [killSwitch, onWorker](const char* name, std::atomic<bool> Controller::*flag,
+                                              void (Controller::*send)(bool)) {
+    return Method{name, {B}, [=](const Args& a, Promise promise) {
+                    const bool enabled = a.boolean(0);
+                    (*killSwitch).*flag = enabled;
+                    const json result{{"enabled", enabled}};
+                    onWorker(
+                        std::move(promise),
+                        [=] {
+                          ((*killSwitch).*send)(enabled);
+                          return result;
+                        },
+                        result);
+                  }};
+  };
+
   const auto notYet = [](const std::string& name) {
     return [name](const Args&, Promise promise) { promise.reject("Not available yet: " + name); };
   };
@@ -166,19 +185,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
       pending("getDeviceMarketingName", {}),
       {"promptVpnAuth", {S, S},
        [](const Args&, Promise promise) { promise.reject("Interactive auth prompt not available on Windows"); }},
-      {"setKillSwitchEnabled", {B},
-       [killSwitch, onWorker](const Args& a, Promise promise) {
-         const bool enabled = a.boolean(0);
-         killSwitch->killSwitchEnabled = enabled;
-         const json result{{"enabled", enabled}};
-         onWorker(
-             std::move(promise),
-             [killSwitch, enabled, result] {
-               killSwitch->onKillSwitchSetting(enabled);
-               return result;
-             },
-             result);
-       }},
+      setting("setKillSwitchEnabled", &Controller::killSwitchEnabled, &Controller::onKillSwitchSetting),
       {"prepareKillSwitchForReconnect", {},
        [killSwitch, onWorker](const Args&, Promise promise) {
          if (!killSwitch->killSwitchEnabled) return promise.resolve({{"prepared", false}, {"reason", "kill_switch_off"}});
@@ -190,19 +197,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
              },
              {{"prepared", false}, {"reason", "worker_unavailable"}});
        }},
-      {"setBlockIpv6Enabled", {B},
-       [killSwitch, onWorker](const Args& a, Promise promise) {
-         const bool enabled = a.boolean(0);
-         killSwitch->blockIpv6Enabled = enabled;
-         const json result{{"enabled", enabled}};
-         onWorker(
-             std::move(promise),
-             [killSwitch, enabled, result] {
-               killSwitch->onBlockIpv6Setting(enabled);
-               return result;
-             },
-             result);
-       }},
+      setting("setBlockIpv6Enabled", &Controller::blockIpv6Enabled, &Controller::onBlockIpv6Setting),
       pending("pickApp", {}),
       {"pickOvpnFile", {},
        [chooseFile, startThread](const Args&, Promise promise) {

@@ -136,7 +136,17 @@ bool recoverRunningTunnel(const TunnelPorts& ports) {
   }
   if (serviceRunsIt) ports.tunnel->launchedViaService = true;
   ports.tunnel->sessionOwned = true;
-  ports.monitor->startMonitor(connection);
+  if (!ports.monitor->startMonitor(connection)) {
+    // Unwatched, the state would never move: leave the tunnel to a later connect.
+    ports.tunnel->sessionOwned = false;
+    ports.tunnel->launchedViaService = false;
+    std::lock_guard lock(ports.tunnel->sessionMutex);
+    auto& session = ports.tunnel->session;
+    session.managementSocket.reset();
+    session.processHandle.reset();
+    session.state = kStateDisconnected;
+    return false;
+  }
   if (ports.killSwitch->blockIpv6Enabled && isActiveState(state)) ports.service->transact("BLOCK_IPV6");
   return true;
 }
