@@ -14,39 +14,6 @@ bool sameName(std::string_view a, std::string_view b, const PathStyle& style) {
   return style.caseInsensitive ? asciiLower(a) == asciiLower(b) : a == b;
 }
 
-// Words of a configuration line as OpenVPN reads them: white space separates,
-// double or single quotes group, a backslash escapes the next character.
-std::vector<std::string> configWords(std::string_view line) {
-  std::vector<std::string> words;
-  std::string word;
-  bool inWord = false;
-  char quote = 0;
-  for (size_t i = 0; i < line.size(); ++i) {
-    const char c = line[i];
-    if (quote) {
-      if (c == quote) {
-        quote = 0;
-      } else if (c == '\\' && quote == '"' && i + 1 < line.size()) {
-        word += line[++i];
-      } else {
-        word += c;
-      }
-    } else if (c == '"' || c == '\'') {
-      quote = c, inWord = true;
-    } else if (c == '\\' && i + 1 < line.size()) {
-      word += line[++i], inWord = true;
-    } else if (std::isspace(static_cast<unsigned char>(c))) {
-      if (inWord) words.push_back(std::move(word)), word.clear(), inWord = false;
-    } else if ((c == '#' || c == ';') && !inWord && words.empty()) {
-      break;  // a comment line
-    } else {
-      word += c, inWord = true;
-    }
-  }
-  if (inWord) words.push_back(std::move(word));
-  return words;
-}
-
 }  // namespace
 
 std::optional<std::vector<std::string>> plainAbsolutePath(std::string_view path, const PathStyle& style) {
@@ -108,43 +75,6 @@ std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, con
   // The configuration is the profile's own, not one of the files beside it.
   if (sameName(config->back(), "openvpn.log", style) || sameName(config->back(), "auth.txt", style)) return std::nullopt;
   return arguments;
-}
-
-std::optional<std::string> refusedDirective(std::string_view configText) {
-  static const char* const kRefused[] = {"plugin",         "config",  "status",     "writepid",
-                                         "replay-persist", "askpass", "management", "ifconfig-pool-persist"};
-  std::string openBlock;  // inline file blocks such as <ca> hold data, not directives
-  size_t start = 0;
-  while (start < configText.size()) {
-    size_t end = configText.find('\n', start);
-    if (end == std::string_view::npos) end = configText.size();
-    const std::vector<std::string> words = configWords(configText.substr(start, end - start));
-    start = end + 1;
-    if (words.empty()) continue;
-
-    const std::string& first = words[0];
-    if (!openBlock.empty()) {
-      if (asciiLower(first) == "</" + openBlock + ">") openBlock.clear();
-      continue;
-    }
-    if (first.size() > 2 && first.front() == '<' && first.back() == '>' && first[1] != '/') {
-      const std::string tag = asciiLower(first.substr(1, first.size() - 2));
-      if (tag != "connection") openBlock = tag;  // a <connection> block holds directives
-      continue;
-    }
-
-    std::string name = asciiLower(first);
-    if (name.starts_with("--")) name.erase(0, 2);
-    for (const char* refused : kRefused) {
-      if (name == refused) return name;
-    }
-    if (name == "auth-user-pass" && words.size() > 1) return name + " " + words[1];
-    if (name == "http-proxy" && words.size() > 3 && asciiLower(words[3]) != "auto" && asciiLower(words[3]) != "auto-nct") {
-      return name + " " + words[3];
-    }
-    if (name == "socks-proxy" && words.size() > 3) return name + " " + words[3];
-  }
-  return std::nullopt;
 }
 
 bool isAllowedOpenVpn(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders) {

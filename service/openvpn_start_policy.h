@@ -37,14 +37,6 @@ std::optional<std::vector<std::string>> plainAbsolutePath(std::string_view path,
 // named "openvpn.log" and the credentials "auth.txt".
 std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, const PathStyle& style);
 
-// The first directive of a configuration that the service refuses, or
-// nullopt when there is none. Refused: code loading (plugin), further files
-// (config), files written (status, writepid, replay-persist,
-// ifconfig-pool-persist), another management interface, and files whose
-// content goes to a server or proxy (askpass, auth-user-pass <file>,
-// http-proxy ... <file>, socks-proxy ... <file>).
-std::optional<std::string> refusedDirective(std::string_view configText);
-
 // Where OpenVPN may be started from: the service's folder and its "openvpn"
 // sub-folder, the parent and its "openvpn" sub-folder, then the system's
 // install folders (Windows: %ProgramFiles%\OpenVPN\bin and

@@ -3,6 +3,7 @@
 #include <system_error>
 
 #include "common/path_bytes.h"
+#include "service/config_allow_list.h"
 #include "service/openvpn_start_policy.h"
 #include "service/request_text.h"
 #include "service/user_files.h"

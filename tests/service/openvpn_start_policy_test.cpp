@@ -83,40 +83,6 @@ TEST(StartPolicy, AcceptsTheDesktopProgramsArgumentsForOneProfile) {
                                      kPosixPaths));
 }
 
-TEST(StartPolicy, RefusesDirectivesThatLoadCodeWriteFilesOrSendFiles) {
-  struct Case {
-    const char* config;
-    std::optional<std::string> refused;
-  };
-  const Case cases[] = {
-      {"client\ndev tun\nremote vpn.example 1194\nauth-user-pass\n", std::nullopt},
-      {"plugin /usr/lib/evil.so\n", "plugin"},
-      {"  --plugin evil.so\n", "plugin"},
-      {"PLUGIN evil.so\n", "plugin"},
-      {"config /etc/other.conf\n", "config"},
-      {"status /etc/cron.d/x 10\n", "status"},
-      {"writepid /etc/passwd\n", "writepid"},
-      {"replay-persist /root/x\n", "replay-persist"},
-      {"askpass\n", "askpass"},
-      {"management 0.0.0.0 7505\n", "management"},
-      {"auth-user-pass /etc/shadow\n", "auth-user-pass /etc/shadow"},
-      {"auth-user-pass \"/etc/shadow\"\n", "auth-user-pass /etc/shadow"},
-      {"http-proxy proxy 8080 /etc/shadow\n", "http-proxy /etc/shadow"},
-      {"http-proxy proxy 8080 auto\n", std::nullopt},
-      {"socks-proxy proxy 1080 /root/creds\n", "socks-proxy /root/creds"},
-      {"socks-proxy proxy 1080\n", std::nullopt},
-      {"# plugin evil.so\n; config x\n", std::nullopt},
-      {"<ca>\nconfig\nplugin\n</ca>\n", std::nullopt},  // inline data is not read as directives
-      {"<connection>\nremote a 1\nplugin x\n</connection>\n", "plugin"},
-      {"<auth-user-pass>\nuser\npass\n</auth-user-pass>\nauth-user-pass\n", std::nullopt},
-      {"client\r\nstatus x\r\n", "status"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(std::string(c.config)));
-    EXPECT_EQ(refusedDirective(c.config), c.refused);
-  }
-}
-
 TEST(StartPolicy, ExecutablesMustBeOpenVpnInAnAllowedFolder) {
   test::TempDir dir;
   const auto allowed = dir.path() / "bin";

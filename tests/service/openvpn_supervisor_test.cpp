@@ -86,7 +86,7 @@ TEST_F(SupervisorTest, RefusalsLeaveTheRunningChildAlone) {
     SCOPED_TRACE(c.reply);
     EXPECT_EQ(supervisor.start(c.exe, c.args), c.reply);
   }
-  std::ofstream(profile / "home.ovpn") << "client\nstatus C:\\Windows\\win.ini\n";
+  std::ofstream(profile / "home.ovpn") << "client\nstatus C:\\\\Windows\\\\win.ini\n";
   EXPECT_EQ(supervisor.start(exe(), args()), "ERR config_not_allowed");
 
   EXPECT_EQ(launcher->launches.size(), 1u);
