@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "common/path_bytes.h"
+#include "common/path_component.h"
 #include "common/text.h"
 
 namespace vlvpn::service {
@@ -72,6 +73,8 @@ std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, con
   };
   if (!inFolder(*log, "openvpn.log")) return std::nullopt;
   if (credentials && !inFolder(*credentials, "auth.txt")) return std::nullopt;
+  // One profile folder and one file in it, named as the desktop program names them.
+  if (!isPortablePathComponent(folder.back()) || !isPortablePathComponent(config->back())) return std::nullopt;
   // The configuration is the profile's own, not one of the files beside it.
   if (sameName(config->back(), "openvpn.log", style) || sameName(config->back(), "auth.txt", style)) return std::nullopt;
   return arguments;

@@ -3,17 +3,13 @@
 #include <system_error>
 
 #include "common/file_bytes.h"
+#include "common/path_component.h"
 #include "common/path_bytes.h"
 #include "desktop/tunnel/data_folder.h"
 
 namespace vlvpn::tunnel {
 namespace fs = std::filesystem;
 namespace {
-
-bool isSinglePathComponent(std::string_view name) {
-  if (name.empty() || name == "." || name == "..") return false;
-  return name.find_first_of(std::string_view("/\\:\0", 4)) == std::string_view::npos;
-}
 
 Result<fs::path> ensureFolder(const fs::path& folder) {
   std::error_code error;
@@ -29,8 +25,8 @@ Result<void> writeWholeFile(const fs::path& path, std::string_view content, std:
 
 }  // namespace
 
-bool isValidProfileId(std::string_view id) { return isSinglePathComponent(id); }
-bool isValidConfigFileName(std::string_view fileName) { return isSinglePathComponent(fileName); }
+bool isValidProfileId(std::string_view id) { return isPortablePathComponent(id); }
+bool isValidConfigFileName(std::string_view fileName) { return isPortablePathComponent(fileName); }
 
 std::string formatAuthFile(const Credentials& credentials) {
   return credentials.username + "\n" + credentials.password + "\n";

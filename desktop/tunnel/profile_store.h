@@ -18,8 +18,8 @@ inline constexpr const char* kInvalidProfileId = "Invalid profile identifier";
 inline constexpr const char* kInvalidFileName = "Invalid file name";
 inline constexpr const char* kAuthFileNotFound = "Auth file not found";
 
-// A profile identifier names exactly one folder under the profiles folder:
-// not empty, not "." or "..", no "/", "\", ":" or NUL.
+// A profile identifier names exactly one folder under the profiles folder,
+// on every platform (isPortablePathComponent).
 bool isValidProfileId(std::string_view id);
 // A configuration file name names exactly one file inside the profile folder,
 // under the same rules.

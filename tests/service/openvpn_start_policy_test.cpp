@@ -54,6 +54,7 @@ TEST(StartPolicy, AcceptsTheDesktopProgramsArgumentsForOneProfile) {
                                     kPosixPaths));
 
   const std::string other = "C:\\Users\\me\\AppData\\Local\\VLVPNDesk\\profiles\\work\\";
+  const std::string root = "C:\\Users\\me\\AppData\\Local\\VLVPNDesk\\profiles\\";
   struct Case {
     const char* why;
     std::string args;
@@ -71,6 +72,10 @@ TEST(StartPolicy, AcceptsTheDesktopProgramsArgumentsForOneProfile) {
       {"UNC", argsFor("\\\\srv\\VLVPNDesk\\profiles\\p\\a.ovpn", "", "\\\\srv\\VLVPNDesk\\profiles\\p\\openvpn.log")},
       {"config is the log", argsFor(folder + "openvpn.log", "", folder + "openvpn.log")},
       {"stream", argsFor(folder + "home.ovpn:x", "", folder + "openvpn.log")},
+      {"a device as the profile", argsFor(root + "CON\\a.ovpn", "", root + "CON\\openvpn.log")},
+      {"a device as the configuration", argsFor(folder + "nul.ovpn", "", folder + "openvpn.log")},
+      {"a tab in the profile", argsFor(root + "a\tb\\a.ovpn", "", root + "a\tb\\openvpn.log")},
+      {"a trailing dot", argsFor(root + "p.\\a.ovpn", "", root + "p.\\openvpn.log")},
   };
   for (const auto& c : refused) {
     SCOPED_TRACE(c.why);
