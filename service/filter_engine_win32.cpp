@@ -11,6 +11,7 @@
 #include "common/win32/mingw_compat.h"
 #include "common/win32/wide.h"
 #include "service/filter_engine.h"
+#include "service/openvpn_start_policy.h"
 
 namespace vlvpn::service {
 namespace {
@@ -210,7 +211,10 @@ class WfpEngine final : public FilterEngine {
     killSwitch_.reset();  // the old set is gone from here on, whatever follows
 
     FWP_BYTE_BLOB* appId = nullptr;
-    if (!request.exe.empty()) {
+    // Only a plain local path reaches the lookup: a UNC or device path would
+    // have the service open whatever the user named. Without an identifier
+    // the set simply has no application exception.
+    if (!request.exe.empty() && plainAbsolutePath(request.exe, kWindowsPaths)) {
       if (FwpmGetAppIdFromFileName0(wideFromUtf8(request.exe).c_str(), &appId) != ERROR_SUCCESS) appId = nullptr;
     }
     std::unique_ptr<NlaDescriptor> nla = request.dns ? nlaSvcUserCondition() : nullptr;

@@ -80,6 +80,22 @@ std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, con
   return arguments;
 }
 
+bool isInAllowedFolder(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders) {
+  const PathStyle& style = nativePathStyle();
+  const auto components = plainAbsolutePath(exe, style);
+  if (!components || !isOpenVpnFileName(components->back())) return false;
+  for (const auto& folder : allowedFolders) {
+    const auto folderComponents = plainAbsolutePath(utf8FromPath(folder), style);
+    if (!folderComponents || folderComponents->size() + 1 != components->size()) continue;
+    bool same = true;
+    for (size_t i = 0; same && i < folderComponents->size(); ++i) {
+      same = sameName((*folderComponents)[i], (*components)[i], style);
+    }
+    if (same) return true;
+  }
+  return false;
+}
+
 bool isAllowedOpenVpn(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders) {
   if (!plainAbsolutePath(exe, nativePathStyle())) return false;
   std::error_code error;

@@ -55,6 +55,12 @@ const PathStyle& nativePathStyle();
 // permissions the installer sets, so nothing more is checked.
 bool isProtectedFromUsers(const std::filesystem::path& file);
 
+// Without touching the file system: `exe` is a plain absolute path naming an
+// OpenVPN executable directly inside one of `allowedFolders`, as written.
+// Paths anywhere else are refused before anything is looked up, so the reply
+// never tells a user whether some other path exists.
+bool isInAllowedFolder(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders);
+
 // Resolves `exe` (links and junctions followed) and accepts it when it is an
 // OpenVPN executable directly inside one of `allowedFolders` (resolved the
 // same way) that unprivileged users cannot write.

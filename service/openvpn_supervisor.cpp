@@ -31,12 +31,15 @@ std::string OpenVpnSupervisor::refuse(const char* reply, const std::string& why)
 
 std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& args) {
   if (exe.empty()) return "ERR empty_exe";
+  // What can be decided from the words alone comes first: no path a user
+  // names is looked at with the service's rights before it passed.
+  if (!isInAllowedFolder(exe, settings_.allowedFolders)) return refuse("ERR exe_not_allowed", exe);
+  auto arguments = checkProfileArguments(args, nativePathStyle());
+  if (!arguments) return refuse("ERR args_not_allowed", args);
+
   std::error_code error;
   if (!std::filesystem::exists(pathFromUtf8(exe), error)) return refuse("ERR exe_not_found", exe);
   if (!isAllowedOpenVpn(exe, settings_.allowedFolders)) return refuse("ERR exe_not_allowed", exe);
-
-  auto arguments = checkProfileArguments(args, nativePathStyle());
-  if (!arguments) return refuse("ERR args_not_allowed", args);
   const auto profileFolder = pathFromUtf8(arguments->configPath).parent_path();
   if (!isFreeOfLinks(profileFolder) || !isAbsentOrPlainFile(pathFromUtf8(arguments->logPath)) ||
       (arguments->credentialsPath && !isAbsentOrPlainFile(pathFromUtf8(*arguments->credentialsPath)))) {

@@ -77,7 +77,8 @@ TEST_F(SupervisorTest, RefusalsLeaveTheRunningChildAlone) {
   std::ofstream(bin / "other") << "x";
   const Case cases[] = {
       {"", args(), "ERR empty_exe"},
-      {utf8FromPath(bin / "missing" / exeName), args(), "ERR exe_not_found"},
+      {utf8FromPath(bin / "missing" / exeName), args(), "ERR exe_not_allowed"},
+      {utf8FromPath(root.path() / "nowhere" / exeName), args(), "ERR exe_not_allowed"},
       {utf8FromPath(bin / "other"), args(), "ERR exe_not_allowed"},
       {exe(), args() + " --up evil", "ERR args_not_allowed"},
       {exe(), "--config x", "ERR args_not_allowed"},
@@ -93,10 +94,21 @@ TEST_F(SupervisorTest, RefusalsLeaveTheRunningChildAlone) {
   EXPECT_EQ(launcher->processes[0]->terminations, 0);
   EXPECT_EQ(supervisor.status(), "OK RUNNING 1000");
   const std::string text = logText();
-  EXPECT_NE(text.find(" exe_not_found: " + utf8FromPath(bin / "missing" / exeName) + "\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" exe_not_allowed: " + utf8FromPath(bin / "missing" / exeName) + "\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find(" exe_not_allowed: "), std::string::npos);
   EXPECT_NE(text.find(" args_not_allowed: "), std::string::npos);
   EXPECT_NE(text.find(": status\r\n"), std::string::npos);
+}
+
+TEST_F(SupervisorTest, LooksAtNoFileBeforeTheWordsPassed) {
+  std::filesystem::remove(bin / exeName);
+  EXPECT_EQ(supervisor.start(exe(), "--config x"), "ERR args_not_allowed") << "the arguments are checked first";
+  EXPECT_EQ(supervisor.start(exe(), args()), "ERR exe_not_found") << "only an allowed place says what is missing";
+  const std::string elsewhere = utf8FromPath(root.path() / "home" / exeName);
+  EXPECT_EQ(supervisor.start(elsewhere, args()), "ERR exe_not_allowed");
+  std::ofstream(root.path() / "home" / exeName) << "x";
+  EXPECT_EQ(supervisor.start(elsewhere, args()), "ERR exe_not_allowed") << "the same answer whether it exists or not";
+  EXPECT_TRUE(launcher->launches.empty());
 }
 
 TEST_F(SupervisorTest, ASecondStartEndsTheFirstChild) {

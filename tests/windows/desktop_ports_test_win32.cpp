@@ -45,7 +45,7 @@ TEST(WindowsDesktopPorts, ServiceClientTalksOverTheNamedPipe) {
   EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK STOPPED");
   auto refused = client.startOpenVpnViaService("C:\\nowhere\\openvpn.exe", "--config x");
   EXPECT_EQ(refused.kind, killswitch::StartOutcome::Kind::Refused);
-  EXPECT_EQ(refused.error, "Kill-switch service could not start OpenVPN (ERR exe_not_found)");
+  EXPECT_EQ(refused.error, "Kill-switch service could not start OpenVPN (ERR exe_not_allowed)");
   service.stop();
   _putenv_s("VLVPN_KILLSWITCH_PIPE", "\\\\.\\pipe\\VLVPNKillSwitch-nobody-listens");
   EXPECT_EQ(client.transact("PING"), "") << "no service installed: an empty reply at once";
