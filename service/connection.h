@@ -21,7 +21,11 @@ namespace vlvpn::service {
 
 inline constexpr size_t kMaxRequestBytes = 65536;
 inline constexpr size_t kReadChunkBytes = 4096;
-inline constexpr std::chrono::milliseconds kIoTimeout{10000};
+// From accept to the last byte of the reply, however the client trickles.
+inline constexpr std::chrono::milliseconds kRequestDeadline{10000};
+
+// The time left until `deadline`, never below zero.
+std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadline);
 inline constexpr size_t kMaxConnections = 64;
 
 // A request is complete once an LF has arrived anywhere, or more than
@@ -29,7 +33,8 @@ inline constexpr size_t kMaxConnections = 64;
 bool isRequestComplete(std::string_view received);
 
 // Dispatches the request and logs "<request> -> <reply>"; returns the reply
-// line with its LF.
+// line with its LF. Nothing escapes: a failure inside a command answers
+// "ERR internal" and is logged once.
 std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request);
 
 // Counts connection threads. Past the bound the listening loop waits for a
@@ -64,7 +69,12 @@ template <class Connection, class Serve>
 void serveOnThread(const std::shared_ptr<ServerContext>& context, Connection connection, Serve serve) {
   try {
     std::thread([context, connection = std::move(connection), serve]() mutable {
-      serve(context, std::move(connection));
+      // An exception leaving a thread would end the service and lift every filter.
+      try {
+        serve(context, std::move(connection));
+      } catch (...) {
+        context->log.write("a connection failed unexpectedly");
+      }
       context->slots.release();
     }).detach();
   } catch (const std::system_error&) {

@@ -63,6 +63,7 @@ std::string Dispatcher::dispatch(std::string_view request) {
 }
 
 std::string Dispatcher::dispatchLocked(std::string_view t) {
+  if (shutDown_) return "ERR stopping";
   // Only the prefix is compared: OPENVPN_STARTX<tab>... is the same form.
   if (t.size() >= kStartForm.size() && t.substr(0, kStartForm.size()) == kStartForm) {
     return startOpenVpnForm(commands_, t);
@@ -97,6 +98,7 @@ std::string Dispatcher::dispatchLocked(std::string_view t) {
 
 void Dispatcher::shutdown() {
   std::lock_guard lock(commandLock_);
+  shutDown_ = true;
   commands_.stopOpenVpn();
   commands_.disableKillSwitch();
   commands_.unblockIpv6();

@@ -51,6 +51,8 @@ class Dispatcher {
   std::string dispatch(std::string_view request);
 
   // The service's last steps: stop OpenVPN and remove both filter sets.
+  // From then on every command but PING answers "ERR stopping": a request
+  // still being read at the stop never runs after it.
   void shutdown();
 
  private:
@@ -58,6 +60,7 @@ class Dispatcher {
 
   ServiceCommands& commands_;
   std::mutex commandLock_;
+  bool shutDown_ = false;  // under commandLock_
 };
 
 }  // namespace vlvpn::service

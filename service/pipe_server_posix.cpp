@@ -27,12 +27,14 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
+using Deadline = std::chrono::steady_clock::time_point;
+
 // Reads until the request is complete; false when the client closes, fails
-// or stays silent for the time-out before that.
-bool readRequest(int fd, std::string& request) {
+// or the deadline passes before that.
+bool readRequest(int fd, std::string& request, Deadline deadline) {
   char chunk[kReadChunkBytes];
   while (!isRequestComplete(request)) {
-    if (!waitForFd(fd, POLLIN, kIoTimeout)) return false;
+    if (!waitForFd(fd, POLLIN, timeLeft(deadline))) return false;
     const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -41,9 +43,9 @@ bool readRequest(int fd, std::string& request) {
   return true;
 }
 
-void writeReply(int fd, std::string_view reply) {
+void writeReply(int fd, std::string_view reply, Deadline deadline) {
   while (!reply.empty()) {
-    if (!waitForFd(fd, POLLOUT, kIoTimeout)) return;
+    if (!waitForFd(fd, POLLOUT, timeLeft(deadline))) return;
     const ssize_t n = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return;
@@ -52,9 +54,10 @@ void writeReply(int fd, std::string_view reply) {
 }
 
 void serveConnection(const std::shared_ptr<ServerContext>& context, UniqueFd connection) {
+  const Deadline deadline = std::chrono::steady_clock::now() + kRequestDeadline;
   std::string request;
-  if (readRequest(connection.get(), request)) {
-    writeReply(connection.get(), answerRequest(context->dispatcher, context->log, request));
+  if (readRequest(connection.get(), request, deadline)) {
+    writeReply(connection.get(), answerRequest(context->dispatcher, context->log, request), deadline);
     ::shutdown(connection.get(), SHUT_WR);
   }
 }

@@ -38,19 +38,22 @@ class LocalDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-bool readRequest(HANDLE pipe, std::string& request) {
+using Deadline = std::chrono::steady_clock::time_point;
+
+bool readRequest(HANDLE pipe, std::string& request, Deadline deadline) {
   char chunk[kReadChunkBytes];
   while (!isRequestComplete(request)) {
-    auto read = runOverlapped(pipe, kIoTimeout, [&](OVERLAPPED* io) { return ReadFile(pipe, chunk, sizeof chunk, nullptr, io); });
+    auto read = runOverlapped(pipe, timeLeft(deadline),
+                              [&](OVERLAPPED* io) { return ReadFile(pipe, chunk, sizeof chunk, nullptr, io); });
     if (!read || *read == 0) return false;
     request.append(chunk, *read);
   }
   return true;
 }
 
-void writeReply(HANDLE pipe, std::string_view reply) {
+void writeReply(HANDLE pipe, std::string_view reply, Deadline deadline) {
   while (!reply.empty()) {
-    auto written = runOverlapped(pipe, kIoTimeout, [&](OVERLAPPED* io) {
+    auto written = runOverlapped(pipe, timeLeft(deadline), [&](OVERLAPPED* io) {
       return WriteFile(pipe, reply.data(), static_cast<DWORD>(reply.size()), nullptr, io);
     });
     if (!written || *written == 0) return;
@@ -58,11 +61,25 @@ void writeReply(HANDLE pipe, std::string_view reply) {
   }
 }
 
+// Disconnecting throws away what the client has not read yet. The client
+// closes its end once it has the reply, which ends this read; one that
+// never reads is dropped at the deadline. (FlushFileBuffers would wait for
+// such a client for ever.)
+void waitForClientToClose(HANDLE pipe, Deadline deadline) {
+  char ignored[64];
+  for (;;) {
+    auto read = runOverlapped(pipe, timeLeft(deadline),
+                              [&](OVERLAPPED* io) { return ReadFile(pipe, ignored, sizeof ignored, nullptr, io); });
+    if (!read || *read == 0) return;
+  }
+}
+
 void serveConnection(const std::shared_ptr<ServerContext>& context, UniqueFileHandle pipe) {
+  const Deadline deadline = std::chrono::steady_clock::now() + kRequestDeadline;
   std::string request;
-  if (readRequest(pipe.get(), request)) {
-    writeReply(pipe.get(), answerRequest(context->dispatcher, context->log, request));
-    FlushFileBuffers(pipe.get());  // until the client has read the reply
+  if (readRequest(pipe.get(), request, deadline)) {
+    writeReply(pipe.get(), answerRequest(context->dispatcher, context->log, request), deadline);
+    waitForClientToClose(pipe.get(), deadline);
   }
   DisconnectNamedPipe(pipe.get());
 }
@@ -102,10 +119,16 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
   UniqueFileHandle listening = createInstance();
   while (listening) {
     UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (!event) {
+      // Out of resources for a moment: ending here would lift every filter.
+      context->log.write("CreateEvent failed: " + std::to_string(GetLastError()));
+      if (context->stop.wait(std::chrono::milliseconds(1000))) break;
+      continue;
+    }
     OVERLAPPED io{};
     io.hEvent = event.get();
     bool connected = false;
-    if (event && !ConnectNamedPipe(listening.get(), &io)) {
+    if (!ConnectNamedPipe(listening.get(), &io)) {
       const DWORD error = GetLastError();
       if (error == ERROR_PIPE_CONNECTED) {
         connected = true;
@@ -116,10 +139,10 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     }
     if (!connected) {
       HANDLE waits[2] = {stop, event.get()};
-      if (!event || WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
+      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
         CancelIo(listening.get());
         DWORD ignored = 0;
-        if (event) GetOverlappedResult(listening.get(), &io, &ignored, TRUE);  // `io` must outlive the call
+        GetOverlappedResult(listening.get(), &io, &ignored, TRUE);  // `io` must outlive the call
         break;
       }
       DWORD ignored = 0;

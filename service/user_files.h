@@ -1,6 +1,7 @@
 // Files the service reads or writes for a user without trusting the user.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 
@@ -16,7 +17,13 @@ bool isFreeOfLinks(const std::filesystem::path& folder);
 // no other names (hard links).
 bool isAbsentOrPlainFile(const std::filesystem::path& file);
 
-// Reads a regular file without following a link at its last component.
+// The most the service reads of a user's file; a larger one is refused
+// rather than read (a sparse file of gigabytes costs the user nothing).
+inline constexpr size_t kMaxUserFileBytes = 1 << 20;
+
+// Reads a regular file of at most kMaxUserFileBytes without following a link
+// at its last component; a larger one fails with "read" and EFBIG
+// (ERROR_FILE_TOO_LARGE on Windows).
 Result<std::string, OsError> readPlainFile(const std::filesystem::path& file);
 
 // Replaces `file` by a new file only the service's account can change, and

@@ -31,12 +31,14 @@ Result<std::string, OsError> readPlainFile(const std::filesystem::path& file) {
   struct stat info {};
   if (::fstat(fd.get(), &info) != 0) return OsError{"fstat", static_cast<uint32_t>(errno)};
   if (!S_ISREG(info.st_mode) || info.st_nlink != 1) return OsError{"fstat", EPERM};
+  if (static_cast<uint64_t>(info.st_size) > kMaxUserFileBytes) return OsError{"read", EFBIG};
   std::string content;
   char buffer[8192];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n > 0) {
       content.append(buffer, static_cast<size_t>(n));
+      if (content.size() > kMaxUserFileBytes) return OsError{"read", EFBIG};  // it grew meanwhile
     } else if (n == 0) {
       return content;
     } else if (errno != EINTR) {

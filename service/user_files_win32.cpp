@@ -41,6 +41,9 @@ Result<std::string, OsError> readPlainFile(const std::filesystem::path& file) {
   UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle) return lastError("CreateFileW");
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle.get(), &size)) return lastError("GetFileSizeEx");
+  if (static_cast<uint64_t>(size.QuadPart) > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};
   std::string content;
   char buffer[8192];
   for (;;) {
@@ -48,6 +51,7 @@ Result<std::string, OsError> readPlainFile(const std::filesystem::path& file) {
     if (!ReadFile(handle.get(), buffer, sizeof buffer, &n, nullptr)) return lastError("ReadFile");
     if (n == 0) return content;
     content.append(buffer, n);
+    if (content.size() > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};  // it grew meanwhile
   }
 }
 

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
+#include <iterator>
+#include <stdexcept>
 #include <thread>
+
+#include "service/connection.h"
+#include "tests/support/temp_dir.h"
 
 #include "tests/fakes/recording_service_commands.h"
 
@@ -118,6 +124,28 @@ TEST(Dispatch, ShutdownStopsOpenVpnThenRemovesBothSets) {
   Dispatcher dispatcher(commands);
   dispatcher.shutdown();
   EXPECT_EQ(commands.calls, (std::vector<std::string>{"stop", "disable", "unblock"}));
+
+  // A request that arrives (or finishes arriving) after the stop never runs.
+  for (const char* late : {"DISABLE", "UNBLOCK_IPV6", "ENABLE udp 1194 1 1.2.3.4 /p", "OPENVPN_START\t/x\t-a"}) {
+    SCOPED_TRACE(late);
+    EXPECT_EQ(dispatcher.dispatch(late), "ERR stopping");
+  }
+  EXPECT_EQ(dispatcher.dispatch("PING"), "PONG");
+  EXPECT_EQ(commands.calls.size(), 3u);
+}
+
+TEST(AnswerRequest, AFailingCommandAnswersAnErrorInsteadOfEndingTheService) {
+  struct Throwing : RecordingServiceCommands {
+    std::string openVpnStatus() override { throw std::runtime_error("status went wrong"); }
+  } commands;
+  Dispatcher dispatcher(commands);
+  test::TempDir dir;
+  ServiceLog log(dir.path() / "killswitch.log");
+  EXPECT_EQ(answerRequest(dispatcher, log, "OPENVPN_STATUS\n"), "ERR internal\n");
+  EXPECT_EQ(answerRequest(dispatcher, log, "PING\n"), "PONG\n");
+  std::ifstream in(dir.path() / "killswitch.log", std::ios::binary);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  EXPECT_NE(text.find("OPENVPN_STATUS failed: status went wrong\r\n"), std::string::npos) << text;
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "common/path_bytes.h"
 #include "service/openvpn_start_policy.h"
+#include "service/user_files.h"
 #include "tests/fakes/fake_process_launcher.h"
 #include "tests/support/temp_dir.h"
 
@@ -109,6 +110,18 @@ TEST_F(SupervisorTest, LooksAtNoFileBeforeTheWordsPassed) {
   std::ofstream(root.path() / "home" / exeName) << "x";
   EXPECT_EQ(supervisor.start(elsewhere, args()), "ERR exe_not_allowed") << "the same answer whether it exists or not";
   EXPECT_TRUE(launcher->launches.empty());
+}
+
+TEST_F(SupervisorTest, AHugeConfigurationIsRefusedUnread) {
+  // Sparse: three gigabytes that cost the disk nothing and the service, read whole, everything.
+  std::filesystem::resize_file(profile / "home.ovpn", 3ull << 30);
+  EXPECT_EQ(supervisor.start(exe(), args()), "ERR config_not_allowed");
+  EXPECT_TRUE(launcher->launches.empty());
+  std::filesystem::resize_file(profile / "home.ovpn", kMaxUserFileBytes + 1);
+  EXPECT_EQ(supervisor.start(exe(), args()), "ERR config_not_allowed");
+  std::filesystem::resize_file(profile / "home.ovpn", 0);
+  std::ofstream(profile / "home.ovpn", std::ios::binary) << "client\n" << std::string(kMaxUserFileBytes - 7, '#');
+  EXPECT_EQ(supervisor.start(exe(), args()), "OK 1000") << "exactly the limit is read";
 }
 
 TEST_F(SupervisorTest, ASecondStartEndsTheFirstChild) {
