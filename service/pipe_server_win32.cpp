@@ -17,8 +17,11 @@ namespace {
 
 constexpr DWORD kBufferBytes = 65536;
 
-// Authenticated users may read and write; LocalSystem has full access.
-constexpr wchar_t kPipeSddl[] = L"D:(A;;GRGW;;;AU)(A;;GA;;;SY)";
+// Authenticated users may read and write data (0x12019b: FILE_GENERIC_READ |
+// FILE_GENERIC_WRITE without FILE_CREATE_PIPE_INSTANCE, so no user can add an
+// instance of the service's pipe); LocalSystem has full access. FA is what
+// GA maps to for a pipe, written out so the DACL reads back as written.
+constexpr wchar_t kPipeSddl[] = L"D:(A;;0x12019b;;;AU)(A;;FA;;;SY)";
 
 class LocalDescriptor {
  public:

@@ -15,9 +15,44 @@ namespace {
 
 constexpr wchar_t kServiceName[] = L"VLVPNKillSwitch";
 
-std::wstring pipeName() {
+// A pipe name of the user's own choosing (tests run services side by side);
+// nullptr for the service's real pipe.
+const char* configuredPipe() {
   const char* configured = std::getenv("VLVPN_KILLSWITCH_PIPE");
-  return configured && *configured ? wideFromUtf8(configured) : L"\\\\.\\pipe\\VLVPNKillSwitch";
+  return configured && *configured ? configured : nullptr;
+}
+
+std::wstring pipeName() {
+  const char* configured = configuredPipe();
+  return configured ? wideFromUtf8(configured) : L"\\\\.\\pipe\\VLVPNKillSwitch";
+}
+
+// The process the Service Control Manager runs as VLVPNKillSwitch; 0 when it
+// runs none.
+DWORD runningServiceProcess() {
+  UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return 0;
+  UniqueScHandle service(OpenServiceW(manager.get(), kServiceName, SERVICE_QUERY_STATUS));
+  if (!service) return 0;
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!QueryServiceStatusEx(service.get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof status,
+                            &needed) ||
+      status.dwCurrentState != SERVICE_RUNNING) {
+    return 0;
+  }
+  return status.dwProcessId;
+}
+
+// Any local user could create an instance of the pipe while the service is
+// stopped and read what the program sends it. The real pipe counts only when
+// the service's own process serves it.
+bool servedByTheService(HANDLE pipe) {
+  if (configuredPipe()) return true;
+  ULONG server = 0;
+  if (!GetNamedPipeServerProcessId(pipe, &server)) return false;
+  const DWORD service = runningServiceProcess();
+  return service != 0 && server == service;
 }
 
 
@@ -52,9 +87,14 @@ class NamedPipeConnection final : public PipeConnection {
 class NamedPipe final : public ServicePipe {
  public:
   Result<std::unique_ptr<PipeConnection>, OpenFailure> open() override {
+    // Identification only: whoever serves the pipe may learn who we are, but
+    // may not act as us.
     UniqueFileHandle pipe(CreateFileW(pipeName().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OVERLAPPED, nullptr));
-    if (pipe) return std::unique_ptr<PipeConnection>(std::make_unique<NamedPipeConnection>(std::move(pipe)));
+                                      FILE_FLAG_OVERLAPPED | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION, nullptr));
+    if (pipe) {
+      if (!servedByTheService(pipe.get())) return OpenFailure::Other;
+      return std::unique_ptr<PipeConnection>(std::make_unique<NamedPipeConnection>(std::move(pipe)));
+    }
     switch (GetLastError()) {
       case ERROR_PIPE_BUSY:
         return OpenFailure::Busy;

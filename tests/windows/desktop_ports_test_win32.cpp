@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <thread>
 
 #include "desktop/killswitch/service_client.h"
 #include "common/path_bytes.h"
+#include "common/win32/unique_handle.h"
 #include "desktop/tunnel/adapter_query.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/tunnel_process.h"
@@ -49,6 +51,27 @@ TEST(WindowsDesktopPorts, ServiceClientTalksOverTheNamedPipe) {
   service.stop();
   _putenv_s("VLVPN_KILLSWITCH_PIPE", "\\\\.\\pipe\\VLVPNKillSwitch-nobody-listens");
   EXPECT_EQ(client.transact("PING"), "") << "no service installed: an empty reply at once";
+}
+
+TEST(WindowsDesktopPorts, AnyoneElseServingTheServicesPipeHearsNothing) {
+  // A user's program that creates the pipe while the service is not running.
+  _putenv_s("VLVPN_KILLSWITCH_PIPE", "");
+  UniqueFileHandle squatter(CreateNamedPipeW(L"\\\\.\\pipe\\VLVPNKillSwitch", PIPE_ACCESS_DUPLEX,
+                                             PIPE_TYPE_BYTE | PIPE_WAIT, 1, 4096, 4096, 0, nullptr));
+  ASSERT_TRUE(squatter) << GetLastError();
+  std::string heard;
+  std::thread listen([&] {
+    if (!ConnectNamedPipe(squatter.get(), nullptr) && GetLastError() != ERROR_PIPE_CONNECTED) return;
+    char buffer[512];
+    DWORD n = 0;
+    if (ReadFile(squatter.get(), buffer, sizeof buffer, &n, nullptr)) heard.assign(buffer, n);
+    if (!heard.empty()) WriteFile(squatter.get(), "PONG\n", 5, &n, nullptr);
+  });
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
+                                   tunnel::openTunnelProcess);
+  EXPECT_EQ(client.transact("ENABLE udp 1194 1 198.18.0.9 C:\\Velmora\\VLVPNDesk.exe"), "");
+  listen.join();
+  EXPECT_EQ(heard, "") << "the request never went to a pipe the service does not serve";
 }
 
 TEST(WindowsDesktopPorts, LaunchesOpenVpnThroughTheService) {
