@@ -1,7 +1,6 @@
 #include "service/service_log.h"
 
 #include <cstdio>
-#include <fstream>
 #include <system_error>
 
 namespace vlvpn::service {
@@ -30,9 +29,7 @@ void ServiceLog::write(std::string_view message) {
   if (path_.empty()) return;
   std::lock_guard lock(mutex_);
   rotateIfLarger(path_);
-  std::ofstream out(path_, std::ios::binary | std::ios::app);
-  if (!out) return;
-  out << formatTimestamp(clock_()) << message << "\r\n";
+  appendToLogFile(path_, formatTimestamp(clock_()) + std::string(message) + "\r\n");
 }
 
 }  // namespace vlvpn::service

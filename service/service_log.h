@@ -26,10 +26,23 @@ std::string formatTimestamp(const LocalTime& time);
 // `limit` bytes. Failures are ignored: the worst case is a longer file.
 void rotateIfLarger(const std::filesystem::path& path, uintmax_t limit = kLogRotateBytes);
 
-// The file in the service's data folder, creating the folder when needed.
+// The file in the service's data folder, creating the folder when needed
+// with room for the service's account and administrators only (Windows: a
+// protected DACL for SYSTEM and Administrators; Linux: 0700).
 // Windows: %ProgramData%\VelmoraVPN; Linux: $ProgramData/VelmoraVPN, else
-// /var/lib/VelmoraVPN. Empty when ProgramData is unset or too long (Windows).
+// /var/lib/VelmoraVPN. Empty when ProgramData is unset or too long
+// (Windows), or when the folder found there is a link or junction, belongs
+// to another user or is writable by others: then nothing is written there,
+// and the reason goes once to standard error.
 std::filesystem::path serviceDataPath(std::string_view fileName);
+
+// Appends `line` to the log file, made for the service's account only when
+// new; the handle is not inherited by child processes and shares reading
+// only. False when the file cannot be opened.
+bool appendToLogFile(const std::filesystem::path& path, std::string_view line);  // per platform
+
+// Why `folder` may not hold the service's files, or "" when it may.
+std::string unsafeDataFolderReason(const std::filesystem::path& folder);  // per platform
 
 class ServiceLog {
  public:

@@ -1,5 +1,11 @@
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
+#include <cstdio>
+#include <mutex>
+
+#include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
 #include "service/service_log.h"
 
@@ -11,13 +17,71 @@ LocalTime localTimeNow() {
   return {now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
 }
 
+namespace {
+
+// Only LocalSystem and administrators, inherited by what is made inside.
+constexpr wchar_t kFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
+
+bool isTrustedOwner(PSID owner) {
+  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
+  // The service's own account (under Wine: the Unix user).
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  UniqueHandle owned(token);
+  alignas(TOKEN_USER) BYTE buffer[256];
+  DWORD needed = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed)) return false;
+  return EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+}  // namespace
+
+std::string unsafeDataFolderReason(const std::filesystem::path& folder) {
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return "cannot be examined (" + std::to_string(GetLastError()) + ")";
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "is a link or junction";
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "is not a folder";
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
+                            nullptr, &descriptor) != ERROR_SUCCESS) {
+    return "has an owner that cannot be read";
+  }
+  const bool trusted = isTrustedOwner(owner);
+  LocalFree(descriptor);
+  if (!trusted) return "belongs to another user";
+  return {};
+}
+
 std::filesystem::path serviceDataPath(std::string_view fileName) {
   wchar_t programData[MAX_PATH] = {};
   const DWORD length = GetEnvironmentVariableW(L"ProgramData", programData, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return {};
   const std::wstring folder = std::wstring(programData) + L"\\VelmoraVPN";
-  CreateDirectoryW(folder.c_str(), nullptr);  // normally there already
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kFolderSddl, SDDL_REVISION_1, &descriptor, nullptr)) {
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor, FALSE};
+    CreateDirectoryW(folder.c_str(), &security);  // normally there already
+    LocalFree(descriptor);
+  }
+  if (const std::string reason = unsafeDataFolderReason(folder); !reason.empty()) {
+    static std::once_flag reported;
+    std::call_once(reported, [&] {
+      std::fprintf(stderr, "VLVPNKillSwitch: not using %s: it %s\n", utf8FromWide(folder).c_str(), reason.c_str());
+    });
+    return {};
+  }
   return std::filesystem::path(folder + L"\\" + wideFromUtf8(fileName));
+}
+
+bool appendToLogFile(const std::filesystem::path& path, std::string_view line) {
+  // No security attributes: the handle is not inheritable, so an OpenVPN
+  // started meanwhile never holds the log.
+  UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  DWORD written = 0;
+  return WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
 }
 
 }  // namespace vlvpn::service
