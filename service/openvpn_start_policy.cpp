@@ -7,6 +7,7 @@
 #include "common/path_bytes.h"
 #include "common/path_component.h"
 #include "common/text.h"
+#include "service/user_files.h"
 
 namespace vlvpn::service {
 namespace {
@@ -98,6 +99,9 @@ bool isInAllowedFolder(const std::string& exe, const std::vector<std::filesystem
 
 bool isAllowedOpenVpn(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders) {
   if (!plainAbsolutePath(exe, nativePathStyle())) return false;
+  // A link would let the check see the real OpenVPN and the start run
+  // whatever the link points to by then.
+  if (!isFreeOfLinks(pathFromUtf8(exe))) return false;
   std::error_code error;
   const auto resolved = std::filesystem::canonical(pathFromUtf8(exe), error);
   if (error || !isOpenVpnFileName(utf8FromPath(resolved.filename()))) return false;

@@ -49,9 +49,10 @@ bool isOpenVpnFileName(std::string_view fileName);
 // The platform's path rules.
 const PathStyle& nativePathStyle();
 
-// True when neither the file nor its folder can be changed by unprivileged
-// users. Linux: both owned by root (or the service's own user) and writable by
-// no group or other. Windows: the folders allowed are install folders whose
+// True when neither the file nor any folder above it can be changed by
+// unprivileged users. Linux: no component is a link, each is owned by root
+// (or the service's own user), and none is writable by group or others but
+// a sticky folder such as /tmp. Windows: the folders allowed are install folders whose
 // permissions the installer sets, so nothing more is checked.
 bool isProtectedFromUsers(const std::filesystem::path& file);
 
@@ -61,9 +62,10 @@ bool isProtectedFromUsers(const std::filesystem::path& file);
 // never tells a user whether some other path exists.
 bool isInAllowedFolder(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders);
 
-// Resolves `exe` (links and junctions followed) and accepts it when it is an
-// OpenVPN executable directly inside one of `allowedFolders` (resolved the
-// same way) that unprivileged users cannot write.
+// Accepts `exe` when no component of it is a link or junction (so the file
+// checked is the file started) and it is an OpenVPN executable directly
+// inside one of `allowedFolders` (resolved, as they may be given through
+// links) that unprivileged users cannot change.
 bool isAllowedOpenVpn(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders);
 
 }  // namespace vlvpn::service

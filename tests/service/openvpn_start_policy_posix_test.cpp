@@ -32,6 +32,31 @@ TEST(StartPolicyPosix, LinksAndWritableFoldersAreRefused) {
   std::filesystem::permissions(allowed / "openvpn", std::filesystem::perms(0757));
   EXPECT_FALSE(isAllowedOpenVpn((allowed / "openvpn").string(), {allowed})) << "a file anyone may write";
 
+  // A link elsewhere that leads to the real OpenVPN: the check would pass
+  // on the target, the start would run whatever the link names by then.
+  const auto linked = dir.path() / "linked";
+  std::filesystem::create_directory_symlink(allowed, linked);
+  EXPECT_FALSE(isAllowedOpenVpn((linked / "openvpn").string(), {allowed, linked}));
+  std::filesystem::create_directories(dir.path() / "user" / "bin");
+  std::filesystem::create_symlink(allowed / "openvpn", dir.path() / "user" / "bin" / "openvpn");
+  EXPECT_FALSE(isAllowedOpenVpn((dir.path() / "user" / "bin" / "openvpn").string(), {dir.path() / "user" / "bin"}));
+
+  // A folder higher up that others may write: they could swap what lies below.
+  const auto deep = dir.path() / "shared" / "bin";
+  std::filesystem::create_directories(deep);
+  std::ofstream(deep / "openvpn") << "x";
+  std::filesystem::permissions(deep / "openvpn", std::filesystem::perms(0755));
+  std::filesystem::permissions(deep, std::filesystem::perms(0755));
+  EXPECT_TRUE(isAllowedOpenVpn((deep / "openvpn").string(), {deep}));
+  std::filesystem::permissions(dir.path() / "shared", std::filesystem::perms(0777));
+  EXPECT_FALSE(isAllowedOpenVpn((deep / "openvpn").string(), {deep}));
+  std::filesystem::permissions(dir.path() / "shared", std::filesystem::perms(01777));
+  EXPECT_TRUE(isAllowedOpenVpn((deep / "openvpn").string(), {deep})) << "a sticky folder keeps what is ours ours";
+  if (geteuid() == 0) {
+    ASSERT_EQ(::chown(deep.c_str(), 1000, 1000), 0);
+    EXPECT_FALSE(isAllowedOpenVpn((deep / "openvpn").string(), {deep})) << "a folder of another user";
+  }
+
   EXPECT_TRUE(isAllowedOpenVpn("/usr/sbin/openvpn", allowedOpenVpnFolders(dir.path())) ||
               !std::filesystem::exists("/usr/sbin/openvpn"));
 }
