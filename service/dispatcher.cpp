@@ -75,9 +75,10 @@ std::string Dispatcher::dispatchLocked(std::string_view t) {
   const std::string command = asciiUpper(word);
   if (command == "PING") return "PONG";
   if (command == "ENABLE") {
-    std::string rest;
-    std::getline(words, rest, '\0');
-    return codeReply(commands_.enableKillSwitch(parseEnableArguments(rest)));
+    // All of the rest, NUL bytes included: a path cut short at one would
+    // name another program than the one sent.
+    const std::streamoff read = words.eof() ? static_cast<std::streamoff>(t.size()) : std::streamoff(words.tellg());
+    return codeReply(commands_.enableKillSwitch(parseEnableArguments(t.substr(static_cast<size_t>(read)))));
   }
   if (command == "DISABLE") {
     commands_.disableKillSwitch();

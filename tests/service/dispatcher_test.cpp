@@ -134,6 +134,18 @@ TEST(Dispatch, ShutdownStopsOpenVpnThenRemovesBothSets) {
   EXPECT_EQ(commands.calls.size(), 3u);
 }
 
+TEST(Dispatch, EnableKeepsAProgramPathWhole) {
+  RecordingServiceCommands commands;
+  Dispatcher dispatcher(commands);
+  using namespace std::string_literals;
+  EXPECT_EQ(dispatcher.dispatch("ENABLE udp 1194 1 1.2.3.4 C:\\Velmora\\VLVPNDesk.exe\0C:\\evil.exe"s), "OK");
+  ASSERT_EQ(commands.enableRequests.size(), 1u);
+  EXPECT_EQ(commands.enableRequests[0].exe, "C:\\Velmora\\VLVPNDesk.exe\0C:\\evil.exe"s)
+      << "not cut at the NUL, so the filter code sees (and refuses) the whole path";
+  EXPECT_EQ(dispatcher.dispatch("ENABLE"), "OK");
+  EXPECT_EQ(commands.enableRequests[1], KillSwitchRequest{});
+}
+
 TEST(AnswerRequest, AFailingCommandAnswersAnErrorInsteadOfEndingTheService) {
   struct Throwing : RecordingServiceCommands {
     std::string openVpnStatus() override { throw std::runtime_error("status went wrong"); }
