@@ -12,6 +12,7 @@
 #include "common/win32/wide.h"
 #include "service/filter_engine.h"
 #include "service/openvpn_start_policy.h"
+#include "service/wfp_filter_records_win32.h"
 
 namespace vlvpn::service {
 namespace {
@@ -20,7 +21,6 @@ namespace compat = win32compat;
 
 constexpr GUID kKillSwitchSublayer = {0x3b1f9e42, 0x7c8a, 0x4d6e, {0x9f, 0x11, 0xb0, 0x12, 0x34, 0x56, 0x78, 0x9a}};
 constexpr GUID kIpv6BlockSublayer = {0x3b1f9e42, 0x7c8a, 0x4d6e, {0x9f, 0x11, 0xb0, 0x12, 0x34, 0x56, 0x78, 0x9b}};
-constexpr wchar_t kFilterName[] = L"VLVPN Kill Switch";
 
 // A dynamic engine session: closing it deletes every sublayer and filter it
 // added, and so does the end of the process.
@@ -82,93 +82,6 @@ std::unique_ptr<NlaDescriptor> nlaSvcUserCondition() {
   return nla;
 }
 
-const GUID& layerKey(Layer layer) {
-  switch (layer) {
-    case Layer::ConnectV4:
-      return compat::kLayerAleAuthConnectV4;
-    case Layer::ConnectV6:
-      return compat::kLayerAleAuthConnectV6;
-    case Layer::RecvAcceptV4:
-      return compat::kLayerAleAuthRecvAcceptV4;
-    case Layer::RecvAcceptV6:
-      return compat::kLayerAleAuthRecvAcceptV6;
-  }
-  return compat::kLayerAleAuthConnectV4;
-}
-
-// The platform values a plan's conditions refer to.
-struct ConditionData {
-  FWP_BYTE_BLOB* appId = nullptr;
-  FWP_BYTE_BLOB* nlaUser = nullptr;
-};
-
-// Adds one filter. UINT64 values are passed by pointer, so they live in
-// `luids` for the duration of the call.
-DWORD addFilter(HANDLE engine, const GUID& sublayer, const Filter& filter, const ConditionData& data) {
-  std::vector<FWPM_FILTER_CONDITION0> conditions(filter.conditions.size());
-  std::vector<UINT64> luids(filter.conditions.size());
-  for (size_t i = 0; i < filter.conditions.size(); ++i) {
-    const Condition& condition = filter.conditions[i];
-    FWPM_FILTER_CONDITION0& c = conditions[i];
-    c.matchType = FWP_MATCH_EQUAL;
-    switch (condition.field) {
-      case Condition::Field::Loopback:
-        c.fieldKey = compat::kConditionFlags;
-        c.matchType = FWP_MATCH_FLAGS_ALL_SET;
-        c.conditionValue.type = FWP_UINT32;
-        c.conditionValue.uint32 = FWP_CONDITION_FLAG_IS_LOOPBACK;
-        break;
-      case Condition::Field::LocalInterface:
-        luids[i] = condition.value;
-        c.fieldKey = compat::kConditionIpLocalInterface;
-        c.conditionValue.type = FWP_UINT64;
-        c.conditionValue.uint64 = &luids[i];
-        break;
-      case Condition::Field::RemoteAddress:
-        c.fieldKey = compat::kConditionIpRemoteAddress;
-        c.conditionValue.type = FWP_UINT32;
-        c.conditionValue.uint32 = static_cast<UINT32>(condition.value);
-        break;
-      case Condition::Field::Protocol:
-        c.fieldKey = compat::kConditionIpProtocol;
-        c.conditionValue.type = FWP_UINT8;
-        c.conditionValue.uint8 = static_cast<UINT8>(condition.value);
-        break;
-      case Condition::Field::RemotePort:
-        c.fieldKey = compat::kConditionIpRemotePort;
-        c.conditionValue.type = FWP_UINT16;
-        c.conditionValue.uint16 = static_cast<UINT16>(condition.value);
-        break;
-      case Condition::Field::LocalPort:
-        c.fieldKey = compat::kConditionIpLocalPort;
-        c.conditionValue.type = FWP_UINT16;
-        c.conditionValue.uint16 = static_cast<UINT16>(condition.value);
-        break;
-      case Condition::Field::AppId:
-        c.fieldKey = compat::kConditionAleAppId;
-        c.conditionValue.type = FWP_BYTE_BLOB_TYPE;
-        c.conditionValue.byteBlob = data.appId;
-        break;
-      case Condition::Field::NlaUser:
-        c.fieldKey = compat::kConditionAleUserId;
-        c.conditionValue.type = FWP_SECURITY_DESCRIPTOR_TYPE;
-        c.conditionValue.sd = data.nlaUser;
-        break;
-    }
-  }
-
-  FWPM_FILTER0 record{};
-  record.displayData.name = const_cast<wchar_t*>(kFilterName);
-  record.layerKey = layerKey(filter.layer);
-  record.subLayerKey = sublayer;
-  record.weight.type = FWP_UINT8;
-  record.weight.uint8 = filter.weight;
-  record.numFilterConditions = static_cast<UINT32>(conditions.size());
-  record.filterCondition = conditions.empty() ? nullptr : conditions.data();
-  record.action.type = filter.action == Action::Permit ? FWP_ACTION_PERMIT : FWP_ACTION_BLOCK;
-  return FwpmFilterAdd0(engine, &record, nullptr, nullptr);
-}
-
 struct SetIdentity {
   GUID sublayer;
   const wchar_t* name;
@@ -179,28 +92,30 @@ struct SetIdentity {
 // dynamic session. Only the sublayer and the required (block-all) filters
 // can fail the set; a missing exception only blocks more.
 DWORD installPlan(UniqueWfpEngine& session, const SetIdentity& identity, const FilterPlan& plan,
-                  const ConditionData& data) {
+                  const WfpConditionData& data) {
   FWPM_SESSION0 sessionRecord{};
   sessionRecord.flags = compat::kSessionFlagDynamic;
   UniqueWfpEngine engine;
   const DWORD opened = FwpmEngineOpen0(nullptr, RPC_C_AUTHN_WINNT, nullptr, &sessionRecord, engine.put());
   if (opened != ERROR_SUCCESS) return opened;
 
-  FwpmTransactionBegin0(engine.get(), 0);
+  if (const DWORD begun = FwpmTransactionBegin0(engine.get(), 0); begun != ERROR_SUCCESS) return begun;
   FWPM_SUBLAYER0 sublayer{};
   sublayer.subLayerKey = identity.sublayer;
   sublayer.displayData.name = const_cast<wchar_t*>(identity.name);
   sublayer.weight = identity.weight;
   DWORD result = FwpmSubLayerAdd0(engine.get(), &sublayer, nullptr);
-  for (size_t i = 0; result == ERROR_SUCCESS && i < plan.filters.size(); ++i) {
-    const DWORD added = addFilter(engine.get(), identity.sublayer, plan.filters[i], data);
+  const WfpFilterRecords records(plan, identity.sublayer, data);
+  for (size_t i = 0; result == ERROR_SUCCESS && i < records.records().size(); ++i) {
+    const DWORD added = FwpmFilterAdd0(engine.get(), &records.records()[i], nullptr, nullptr);
     if (i < plan.required) result = added;
   }
   if (result != ERROR_SUCCESS) {
     FwpmTransactionAbort0(engine.get());
     return result;
   }
-  FwpmTransactionCommit0(engine.get());
+  // Nothing is in force before the commit: a failed one is a failed set.
+  if (const DWORD committed = FwpmTransactionCommit0(engine.get()); committed != ERROR_SUCCESS) return committed;
   session = std::move(engine);
   return ERROR_SUCCESS;
 }
