@@ -57,9 +57,14 @@ KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord) {
 
 std::string Dispatcher::dispatch(std::string_view request) {
   const std::string_view t = trimSpace(request);
-  if (t == "PING" || t == "ping" || t == "Ping") return "PONG";
+  if (isHealthCheck(t)) return "PONG";
   std::lock_guard lock(commandLock_);
   return dispatchLocked(t);
+}
+
+bool Dispatcher::isHealthCheck(std::string_view request) {
+  const std::string_view t = trimSpace(request);
+  return t == "PING" || t == "ping" || t == "Ping";
 }
 
 std::string Dispatcher::dispatchLocked(std::string_view t) {

@@ -50,6 +50,10 @@ class Dispatcher {
   // through while a long command runs.
   std::string dispatch(std::string_view request);
 
+  // Whether `request` takes that lock-free path, so a caller may answer it
+  // on a thread that must never wait for the command lock.
+  static bool isHealthCheck(std::string_view request);
+
   // The service's last steps: stop OpenVPN and remove both filter sets.
   // From then on every command but PING answers "ERR stopping": a request
   // still being read at the stop never runs after it.

@@ -9,7 +9,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 #include "common/posix/unique_fd.h"
 #include "common/posix/wait_fd.h"
@@ -27,38 +32,104 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
   return true;
 }
 
-using Deadline = std::chrono::steady_clock::time_point;
+using Clock = std::chrono::steady_clock;
+using Deadline = Clock::time_point;
 
-// Reads until the request is complete; false when the client closes, fails
-// or the deadline passes before that.
-bool readRequest(int fd, std::string& request, Deadline deadline) {
-  char chunk[kReadChunkBytes];
-  while (!isRequestComplete(request)) {
-    if (!waitForFd(fd, POLLIN, timeLeft(deadline))) return false;
-    const ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    request.append(chunk, static_cast<size_t>(n));
-  }
-  return true;
-}
+// Connections whose requests are still arriving, read together by the
+// listening thread; past this many, new ones wait in the listen backlog.
+constexpr size_t kMaxReading = 512;
+// Threads that run complete requests; commands take the command lock one at
+// a time anyway.
+constexpr size_t kWorkers = 8;
+
+struct Connection {
+  UniqueFd fd;
+  std::string request;
+  Deadline deadline;
+};
 
 void writeReply(int fd, std::string_view reply, Deadline deadline) {
   while (!reply.empty()) {
     if (!waitForFd(fd, POLLOUT, timeLeft(deadline))) return;
     const ssize_t n = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
     if (n <= 0) return;
     reply.remove_prefix(static_cast<size_t>(n));
   }
 }
 
-void serveConnection(const std::shared_ptr<ServerContext>& context, UniqueFd connection) {
-  const Deadline deadline = std::chrono::steady_clock::now() + kRequestDeadline;
-  std::string request;
-  if (readRequest(connection.get(), request, deadline)) {
-    writeReply(connection.get(), answerRequest(context->dispatcher, context->log, request), deadline);
-    ::shutdown(connection.get(), SHUT_WR);
+void answer(ServerContext& context, Connection& connection) {
+  writeReply(connection.fd.get(), answerRequest(context.dispatcher, context.log, connection.request),
+             connection.deadline);
+  ::shutdown(connection.fd.get(), SHUT_WR);
+}
+
+// Complete requests, handed from the listening thread to the workers.
+class RequestQueue {
+ public:
+  void push(Connection connection) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(connection));
+    ready_.notify_one();
+  }
+  // False once closed and drained.
+  bool pop(Connection& connection) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] { return closed_ || !queue_.empty(); });
+    if (queue_.empty()) return false;
+    connection = std::move(queue_.front());
+    queue_.pop_front();
+    return true;
+  }
+  void close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    queue_.clear();  // requests not yet run when the service stops never run
+    ready_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<Connection> queue_;
+  bool closed_ = false;
+};
+
+// Detached, like every connection thread: a worker still answering at the
+// stop is not waited for.
+void startWorkers(const std::shared_ptr<ServerContext>& context, const std::shared_ptr<RequestQueue>& queue) {
+  for (size_t i = 0; i < kWorkers; ++i) {
+    try {
+      std::thread([context, queue] {
+        Connection connection;
+        while (queue->pop(connection)) {
+          try {
+            answer(*context, connection);
+          } catch (...) {
+            context->log.write("a connection failed unexpectedly");
+          }
+          connection = Connection{};
+        }
+      }).detach();
+    } catch (const std::system_error&) {
+      if (i == 0) throw;  // not one worker: the caller reports it
+    }
+  }
+}
+
+// Reads what arrived; false when the connection is done with (closed,
+// failed), true while it is still to be read from or is complete.
+bool readMore(Connection& connection) {
+  char chunk[kReadChunkBytes];
+  for (;;) {
+    const ssize_t n = ::recv(connection.fd.get(), chunk, sizeof chunk, MSG_DONTWAIT);
+    if (n > 0) {
+      connection.request.append(chunk, static_cast<size_t>(n));
+      if (isRequestComplete(connection.request)) return true;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
   }
 }
 
@@ -99,25 +170,58 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     return false;
   }
 
-  const int stopFd = context->stop.native().readEnd.get();
-  while (context->slots.acquire(context->stop)) {
-    pollfd entries[2] = {{stopFd, POLLIN, 0}, {listener.get(), POLLIN, 0}};
-    if (::poll(entries, 2, -1) < 0) {
-      context->slots.release();
-      if (errno == EINTR) continue;
-      break;
-    }
-    if (entries[0].revents) {
-      context->slots.release();
-      break;
-    }
-    UniqueFd connection(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    if (!connection) {
-      context->slots.release();
-      continue;
-    }
-    serveOnThread(context, std::move(connection), serveConnection);
+  auto queue = std::make_shared<RequestQueue>();
+  try {
+    startWorkers(context, queue);
+  } catch (const std::system_error&) {
+    context->log.write("no worker thread could be started");
+    return false;
   }
+
+  // One thread reads every request as it arrives, so clients that trickle
+  // or say nothing hold up no one: each is dropped at its deadline, and a
+  // health check is answered here at once, whatever else is going on.
+  const int stopFd = context->stop.native().readEnd.get();
+  std::vector<Connection> reading;
+  for (;;) {
+    std::vector<pollfd> entries{{stopFd, POLLIN, 0}, {reading.size() < kMaxReading ? listener.get() : -1, POLLIN, 0}};
+    Deadline soonest = Deadline::max();
+    for (const auto& connection : reading) {
+      entries.push_back({connection.fd.get(), POLLIN, 0});
+      soonest = std::min(soonest, connection.deadline);
+    }
+    const int timeout = soonest == Deadline::max() ? -1 : static_cast<int>(timeLeft(soonest).count()) + 1;
+    if (::poll(entries.data(), entries.size(), timeout) < 0 && errno != EINTR) break;
+    if (entries[0].revents) break;
+
+    std::vector<Connection> stillReading;
+    const Deadline now = Clock::now();
+    for (size_t i = 0; i < reading.size(); ++i) {
+      Connection& connection = reading[i];
+      if (entries[i + 2].revents && !readMore(connection)) continue;  // closed or failed: dropped
+      if (isRequestComplete(connection.request)) {
+        if (Dispatcher::isHealthCheck(connection.request)) {
+          answer(*context, connection);  // lock-free, and its reply fits the socket's buffer
+        } else {
+          queue->push(std::move(connection));
+        }
+        continue;
+      }
+      if (now < connection.deadline) stillReading.push_back(std::move(connection));
+    }
+    reading = std::move(stillReading);
+
+    if (entries[1].revents) {
+      UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
+      if (accepted) {
+        reading.push_back({std::move(accepted), {}, Clock::now() + kRequestDeadline});
+      } else if (errno == EMFILE || errno == ENFILE) {
+        // Out of descriptors: give those being read a moment to finish.
+        context->stop.wait(std::chrono::milliseconds(50));
+      }
+    }
+  }
+  queue->close();
 
   listener.reset();
   ::unlink(path.c_str());
