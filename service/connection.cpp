@@ -15,10 +15,11 @@ std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadlin
   return std::max(left, std::chrono::milliseconds(0));
 }
 
-std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request) {
+std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request,
+                          const Requester& requester) {
   std::string reply;
   try {
-    reply = dispatcher.dispatch(request);
+    reply = dispatcher.dispatch(request, requester);
   } catch (const std::exception& e) {
     reply = "ERR internal";
     log.write(requestForLog(request) + " failed: " + e.what());

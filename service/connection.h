@@ -35,7 +35,8 @@ bool isRequestComplete(std::string_view received);
 // Dispatches the request and logs "<request> -> <reply>"; returns the reply
 // line with its LF. Nothing escapes: a failure inside a command answers
 // "ERR internal" and is logged once.
-std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request);
+std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request,
+                          const Requester& requester = {});
 
 // Counts connection threads. Past the bound the listening loop waits for a
 // slot instead of starting another thread.

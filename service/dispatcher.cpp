@@ -25,14 +25,14 @@ std::vector<uint32_t> parseAddressList(const std::string& list) {
   return addresses;
 }
 
-std::string startOpenVpnForm(ServiceCommands& commands, std::string_view t) {
+std::string startOpenVpnForm(ServiceCommands& commands, std::string_view t, const Requester& requester) {
   const size_t firstTab = t.find('\t');
   if (firstTab == std::string_view::npos) return "ERR bad_format";
   const size_t secondTab = t.find('\t', firstTab + 1);
   if (secondTab == std::string_view::npos) return "ERR bad_format";
   const std::string exe(t.substr(firstTab + 1, secondTab - firstTab - 1));
   const std::string args(t.substr(secondTab + 1));
-  return commands.startOpenVpn(exe, args);
+  return commands.startOpenVpn(exe, args, requester);
 }
 
 std::string codeReply(uint32_t code) { return code == 0 ? "OK" : "ERR " + std::to_string(code); }
@@ -55,11 +55,11 @@ KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord) {
   return request;
 }
 
-std::string Dispatcher::dispatch(std::string_view request) {
+std::string Dispatcher::dispatch(std::string_view request, const Requester& requester) {
   const std::string_view t = trimSpace(request);
   if (isHealthCheck(t)) return "PONG";
   std::lock_guard lock(commandLock_);
-  return dispatchLocked(t);
+  return dispatchLocked(t, requester);
 }
 
 bool Dispatcher::isHealthCheck(std::string_view request) {
@@ -67,11 +67,11 @@ bool Dispatcher::isHealthCheck(std::string_view request) {
   return t == "PING" || t == "ping" || t == "Ping";
 }
 
-std::string Dispatcher::dispatchLocked(std::string_view t) {
+std::string Dispatcher::dispatchLocked(std::string_view t, const Requester& requester) {
   if (shutDown_) return "ERR stopping";
   // Only the prefix is compared: OPENVPN_STARTX<tab>... is the same form.
   if (t.size() >= kStartForm.size() && t.substr(0, kStartForm.size()) == kStartForm) {
-    return startOpenVpnForm(commands_, t);
+    return startOpenVpnForm(commands_, t, requester);
   }
 
   std::istringstream words{std::string(t)};

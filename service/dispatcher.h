@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,6 +26,13 @@ struct KillSwitchRequest {
 // is missing or malformed, every later one is empty or 0.
 KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord);
 
+// Who sent a request, where the transport can tell (Linux: the peer's
+// credentials of the Unix socket); files a user names are read as that user.
+struct Requester {
+  std::optional<uint32_t> uid;
+  std::optional<uint32_t> gid;
+};
+
 // The commands' real work, always called with the command lock held.
 class ServiceCommands {
  public:
@@ -35,7 +43,7 @@ class ServiceCommands {
   virtual uint32_t blockIpv6() = 0;
   virtual void unblockIpv6() = 0;
   // The whole reply: "OK <pid>" or "ERR ...".
-  virtual std::string startOpenVpn(const std::string& exe, const std::string& args) = 0;
+  virtual std::string startOpenVpn(const std::string& exe, const std::string& args, const Requester& requester) = 0;
   virtual void stopOpenVpn() = 0;
   // "OK RUNNING <pid>" or "OK STOPPED".
   virtual std::string openVpnStatus() = 0;
@@ -48,7 +56,7 @@ class Dispatcher {
   // The reply, without line end, to one request. Exactly "PING", "ping" and
   // "Ping" are answered without the command lock, so a health check gets
   // through while a long command runs.
-  std::string dispatch(std::string_view request);
+  std::string dispatch(std::string_view request, const Requester& requester = {});
 
   // Whether `request` takes that lock-free path, so a caller may answer it
   // on a thread that must never wait for the command lock.
@@ -60,7 +68,7 @@ class Dispatcher {
   void shutdown();
 
  private:
-  std::string dispatchLocked(std::string_view command);
+  std::string dispatchLocked(std::string_view command, const Requester& requester);
 
   ServiceCommands& commands_;
   std::mutex commandLock_;

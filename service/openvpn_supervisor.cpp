@@ -13,6 +13,7 @@ namespace {
 
 constexpr const char* kPrivateConfigName = "openvpn-config.ovpn";
 constexpr const char* kOutputLogName = "openvpn-stderr.log";
+constexpr const char* kPrivateCredentialsName = "openvpn-auth.txt";
 
 // Scripts named in a user's configuration must never run with the service's
 // rights; a later option wins in OpenVPN.
@@ -29,7 +30,7 @@ std::string OpenVpnSupervisor::refuse(const char* reply, const std::string& why)
   return reply;
 }
 
-std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& args) {
+std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& args, const Requester& requester) {
   if (exe.empty()) return "ERR empty_exe";
   // What can be decided from the words alone comes first: no path a user
   // names is looked at with the service's rights before it passed.
@@ -46,31 +47,46 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
     return refuse("ERR args_not_allowed", args);
   }
 
-  // OpenVPN reads the copy checked here, never the user's file, which could
-  // change between the check and the start.
-  auto config = readPlainFile(pathFromUtf8(arguments->configPath));
-  if (!config) return refuse("ERR config_not_allowed", arguments->configPath + " cannot be read");
-  if (auto directive = refusedDirective(config.value())) {
+  // OpenVPN reads copies checked here, never the user's files, which could
+  // change between the check and the start; and the user's files are read
+  // as the user, so nothing the user could not read reaches their server.
+  auto files = openUserProfileFiles(requester, *arguments);
+  if (!files) {
+    return refuse("ERR config_not_allowed", arguments->configPath + " cannot be read (" + files.error().api + " " +
+                                                std::to_string(files.error().code) + ")");
+  }
+  if (auto directive = refusedDirective(files.value().config)) {
     return refuse("ERR config_not_allowed", arguments->configPath + ": " + *directive);
   }
   const auto privateConfig = settings_.dataPath(kPrivateConfigName);
   if (privateConfig.empty()) return refuse("ERR config_not_allowed", "no service data folder for the checked copy");
-  if (auto written = writePrivateFile(privateConfig, config.value()); !written) {
+  if (auto written = writePrivateFile(privateConfig, files.value().config); !written) {
     log_.write(written.error().api + " failed (" + std::to_string(written.error().code) +
                ") for " + utf8FromPath(privateConfig));
     return "ERR " + std::to_string(written.error().code);
+  }
+  const auto privateCredentials = settings_.dataPath(kPrivateCredentialsName);
+  if (files.value().credentials) {
+    if (auto written = writePrivateFile(privateCredentials, *files.value().credentials); !written) {
+      log_.write(written.error().api + " failed (" + std::to_string(written.error().code) + ") for " +
+                 utf8FromPath(privateCredentials));
+      return "ERR " + std::to_string(written.error().code);
+    }
   }
 
   stop();
 
   OpenVpnArguments launched = *arguments;
   launched.configPath = utf8FromPath(privateConfig);
+  if (files.value().credentials) launched.credentialsPath = utf8FromPath(privateCredentials);
+  if (files.value().log && !childLogPath().empty()) launched.logPath = childLogPath();
   LaunchSpec spec;
   spec.exe = exe;
   spec.argumentString = formatOpenVpnArguments(launched) + " " + kScriptSecurity[0] + " " + kScriptSecurity[1];
   spec.argumentVector = openVpnArgumentVector(launched);
   spec.argumentVector.insert(spec.argumentVector.end(), std::begin(kScriptSecurity), std::end(kScriptSecurity));
   spec.outputFile = settings_.dataPath(kOutputLogName);
+  spec.logFile = files.value().log.native();
   if (!spec.outputFile.empty()) rotateIfLarger(spec.outputFile);
 
   auto started = launcher_->launch(spec);
@@ -87,7 +103,15 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
 void OpenVpnSupervisor::stop() {
   if (!child_) return;
   if (child_->isRunning().value_or(false)) child_->terminate(kTerminateWait);
+  forgetChild();
+}
+
+void OpenVpnSupervisor::forgetChild() {
   child_.reset();
+  // The user's credentials live no longer than the OpenVPN that needs them.
+  const auto credentials = settings_.dataPath(kPrivateCredentialsName);
+  std::error_code ignored;
+  if (!credentials.empty()) std::filesystem::remove(credentials, ignored);
 }
 
 std::string OpenVpnSupervisor::status() {
@@ -95,7 +119,7 @@ std::string OpenVpnSupervisor::status() {
   const auto running = child_->isRunning();
   if (!running) return "OK STOPPED";  // the query failed: keep the child
   if (*running) return "OK RUNNING " + std::to_string(child_->pid());
-  child_.reset();
+  forgetChild();
   return "OK STOPPED";
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "service/dispatcher.h"
 #include "service/service_log.h"
 #include "service/supervised_process.h"
 
@@ -31,7 +32,10 @@ class OpenVpnSupervisor {
   // The OPENVPN_START reply: "OK <pid>", "ERR empty_exe", "ERR exe_not_found",
   // "ERR exe_not_allowed", "ERR args_not_allowed", "ERR config_not_allowed",
   // or "ERR <code>". Refusals leave a running child alone; a start ends it.
-  std::string start(const std::string& exe, const std::string& args);
+  // The profile's files are read as `requester` (where known), and OpenVPN
+  // gets private copies of the configuration and the credentials and the
+  // log opened for that user.
+  std::string start(const std::string& exe, const std::string& args, const Requester& requester = {});
   // Ends the child, if any, and forgets it.
   void stop();
   // "OK RUNNING <pid>" or "OK STOPPED"; a child found ended is forgotten.
@@ -39,6 +43,7 @@ class OpenVpnSupervisor {
 
  private:
   std::string refuse(const char* reply, const std::string& why);
+  void forgetChild();
 
   std::unique_ptr<ProcessLauncher> launcher_;
   ServiceLog& log_;

@@ -46,7 +46,15 @@ struct Connection {
   UniqueFd fd;
   std::string request;
   Deadline deadline;
+  Requester requester;  // from the socket's peer credentials
 };
+
+Requester peerOf(int fd) {
+  ucred peer{};
+  socklen_t length = sizeof peer;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return {};
+  return {peer.uid, peer.gid};
+}
 
 void writeReply(int fd, std::string_view reply, Deadline deadline) {
   while (!reply.empty()) {
@@ -59,7 +67,8 @@ void writeReply(int fd, std::string_view reply, Deadline deadline) {
 }
 
 void answer(ServerContext& context, Connection& connection) {
-  writeReply(connection.fd.get(), answerRequest(context.dispatcher, context.log, connection.request),
+  writeReply(connection.fd.get(),
+             answerRequest(context.dispatcher, context.log, connection.request, connection.requester),
              connection.deadline);
   ::shutdown(connection.fd.get(), SHUT_WR);
 }
@@ -214,7 +223,8 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     if (entries[1].revents) {
       UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (accepted) {
-        reading.push_back({std::move(accepted), {}, Clock::now() + kRequestDeadline});
+        const Requester requester = peerOf(accepted.get());
+        reading.push_back({std::move(accepted), {}, Clock::now() + kRequestDeadline, requester});
       } else if (errno == EMFILE || errno == ENFILE) {
         // Out of descriptors: give those being read a moment to finish.
         context->stop.wait(std::chrono::milliseconds(50));

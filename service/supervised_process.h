@@ -18,7 +18,14 @@ struct LaunchSpec {
   std::string argumentString;                // Windows: the command line after the quoted exe
   std::vector<std::string> argumentVector;   // Linux: the arguments after the program name
   std::filesystem::path outputFile;          // standard output and error appended here; empty: none
+  // A log file opened for the user (Linux: a descriptor), which the child
+  // inherits and names by childLogPath(); -1: none.
+  intptr_t logFile = -1;
 };
+
+// How OpenVPN names the inherited log file in its --log argument; "" where
+// the platform passes none.
+std::string childLogPath();  // per platform
 
 class SupervisedProcess {
  public:

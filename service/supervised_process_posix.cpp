@@ -15,6 +15,11 @@ extern char** environ;
 namespace vlvpn::service {
 namespace {
 
+// OpenVPN reopens its inherited log through /proc, as root, but the file is
+// the one opened for the user: their own openvpn.log, whatever the path
+// names by the time OpenVPN starts.
+constexpr int kChildLogFd = 3;
+
 class PosixProcess final : public SupervisedProcess {
  public:
   explicit PosixProcess(pid_t pid) : pid_(pid) {}
@@ -78,6 +83,7 @@ class PosixLauncher final : public ProcessLauncher {
     if (!spec.outputFile.empty()) {
       output.reset(::open(spec.outputFile.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644));
     }
+    if (spec.logFile >= 0) posix_spawn_file_actions_adddup2(&spawn.actions, static_cast<int>(spec.logFile), kChildLogFd);
     if (output) {
       posix_spawn_file_actions_adddup2(&spawn.actions, output.get(), 1);
       posix_spawn_file_actions_adddup2(&spawn.actions, output.get(), 2);
@@ -111,5 +117,7 @@ class PosixLauncher final : public ProcessLauncher {
 }  // namespace
 
 std::unique_ptr<ProcessLauncher> ProcessLauncher::create() { return std::make_unique<PosixLauncher>(); }
+
+std::string childLogPath() { return "/proc/self/fd/" + std::to_string(kChildLogFd); }
 
 }  // namespace vlvpn::service

@@ -71,4 +71,6 @@ class Win32Launcher final : public ProcessLauncher {
 
 std::unique_ptr<ProcessLauncher> ProcessLauncher::create() { return std::make_unique<Win32Launcher>(); }
 
+std::string childLogPath() { return {}; }
+
 }  // namespace vlvpn::service

@@ -2,10 +2,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <utility>
 #include <string>
 
+#include "common/openvpn_arguments.h"
 #include "common/result.h"
+#include "service/dispatcher.h"
 
 namespace vlvpn::service {
 
@@ -29,5 +34,42 @@ Result<std::string, OsError> readPlainFile(const std::filesystem::path& file);
 // Replaces `file` by a new file only the service's account can change, and
 // writes `content` to it.
 Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const std::string& content);
+
+// A file opened on a user's behalf; closed with the object. Linux: a
+// descriptor; -1 is empty.
+class OpenedFile {
+ public:
+  OpenedFile() = default;
+  explicit OpenedFile(intptr_t native) : native_(native) {}
+  OpenedFile(OpenedFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+  OpenedFile& operator=(OpenedFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      native_ = std::exchange(other.native_, -1);
+    }
+    return *this;
+  }
+  ~OpenedFile() { close(); }
+  intptr_t native() const { return native_; }
+  explicit operator bool() const { return native_ >= 0; }
+
+ private:
+  void close();  // per platform
+  intptr_t native_ = -1;
+};
+
+// The files of one OpenVPN start as the requesting user may have them:
+// the configuration and the credentials read, and the log opened for
+// writing (created for them, emptied), each reached without following a
+// link anywhere in its path. With no known user (Windows for now) the files
+// are read with the service's rights as readPlainFile does, and no log is
+// opened. Fails when the user may not read a file, a file is too large, or
+// a path holds a link.
+struct UserProfileFiles {
+  std::string config;
+  std::optional<std::string> credentials;
+  OpenedFile log;
+};
+Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments);
 
 }  // namespace vlvpn::service

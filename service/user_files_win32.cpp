@@ -2,6 +2,7 @@
 #include <sddl.h>
 
 #include "common/win32/unique_handle.h"
+#include "common/path_bytes.h"
 #include "service/user_files.h"
 
 namespace vlvpn::service {
@@ -74,6 +75,31 @@ Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const 
     return lastError("WriteFile");
   }
   return {};
+}
+
+}  // namespace vlvpn::service
+
+namespace vlvpn::service {
+
+void OpenedFile::close() {
+  if (native_ >= 0) CloseHandle(reinterpret_cast<HANDLE>(native_));
+  native_ = -1;
+}
+
+// The pipe's client is not impersonated yet: the files are read with the
+// service's rights, without following a reparse point at their last
+// component.
+Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester&, const OpenVpnArguments& arguments) {
+  UserProfileFiles files;
+  auto config = readPlainFile(pathFromUtf8(arguments.configPath));
+  if (!config) return config.error();
+  files.config = std::move(config).value();
+  if (arguments.credentialsPath) {
+    auto credentials = readPlainFile(pathFromUtf8(*arguments.credentialsPath));
+    if (!credentials) return credentials.error();
+    files.credentials = std::move(credentials).value();
+  }
+  return files;
 }
 
 }  // namespace vlvpn::service

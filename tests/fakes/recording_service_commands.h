@@ -17,7 +17,8 @@ class RecordingServiceCommands : public service::ServiceCommands {
   uint32_t blockResult = 0;
   std::string startReply = "OK 4242";
   std::string statusReply = "OK STOPPED";
-  std::function<void()> duringStart;  // runs inside startOpenVpn, with the command lock held
+  std::function<void()> duringStart;
+  service::Requester lastRequester;  // runs inside startOpenVpn, with the command lock held
 
   uint32_t enableKillSwitch(const service::KillSwitchRequest& request) override {
     calls.push_back("enable");
@@ -30,7 +31,8 @@ class RecordingServiceCommands : public service::ServiceCommands {
     return blockResult;
   }
   void unblockIpv6() override { calls.push_back("unblock"); }
-  std::string startOpenVpn(const std::string& exe, const std::string& args) override {
+  std::string startOpenVpn(const std::string& exe, const std::string& args, const service::Requester& requester) override {
+    lastRequester = requester;
     calls.push_back("start [" + exe + "] [" + args + "]");
     if (duringStart) duringStart();
     return startReply;

@@ -54,10 +54,11 @@ TEST_F(SupervisorTest, StartsTheCheckedCopyWithScriptsDisabled) {
   ASSERT_EQ(launcher->launches.size(), 1u);
   const LaunchSpec& spec = launcher->launches[0];
   const std::string copy = utf8FromPath(data / "openvpn-config.ovpn");
+  const std::string credentials = utf8FromPath(data / "openvpn-auth.txt");
   EXPECT_EQ(spec.exe, exe());
   EXPECT_EQ(spec.argumentString,
-            formatOpenVpnArguments({copy, utf8FromPath(profile / "auth.txt"), utf8FromPath(profile / "openvpn.log")}) +
-                " --script-security 1");
+            formatOpenVpnArguments({copy, credentials, utf8FromPath(profile / "openvpn.log")}) + " --script-security 1");
+  EXPECT_EQ(readAll(data / "openvpn-auth.txt"), "u\np\n") << "a private copy of the credentials too";
   ASSERT_GE(spec.argumentVector.size(), 2u);
   EXPECT_EQ(spec.argumentVector[1], copy);
   EXPECT_EQ(spec.argumentVector[spec.argumentVector.size() - 2], "--script-security");
@@ -68,6 +69,9 @@ TEST_F(SupervisorTest, StartsTheCheckedCopyWithScriptsDisabled) {
   // The user's file changing afterwards does not reach OpenVPN.
   std::ofstream(profile / "home.ovpn") << "plugin evil.so\n";
   EXPECT_EQ(readAll(data / "openvpn-config.ovpn"), "client\nremote 127.0.0.1 1194\n");
+
+  supervisor.stop();
+  EXPECT_FALSE(std::filesystem::exists(data / "openvpn-auth.txt")) << "gone with the OpenVPN that needed it";
 }
 
 TEST_F(SupervisorTest, RefusalsLeaveTheRunningChildAlone) {

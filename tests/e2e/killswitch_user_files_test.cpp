@@ -1,0 +1,91 @@
+// The service reads a profile's files as the user who asked for them: what
+// that user cannot read never reaches an OpenVPN, and the log OpenVPN writes
+// is the user's own file.
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "common/openvpn_arguments.h"
+#include "tests/support/killswitch_service.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_environment.h"
+
+namespace vlvpn::test {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uid_t kUser = 1000;
+
+fs::path makeProfile(const fs::path& home, const char* content) {
+  const auto folder = home / "VLVPNDesk" / "profiles" / "p";
+  fs::create_directories(folder);
+  std::ofstream(folder / "p.ovpn") << content;
+  return folder;
+}
+
+std::string startRequest(const fs::path& folder) {
+  return "OPENVPN_START\t/usr/sbin/openvpn\t" +
+         formatOpenVpnArguments({(folder / "p.ovpn").string(), std::nullopt, (folder / "openvpn.log").string()}) + "\n";
+}
+
+TEST(ServiceReadsAsTheUser, WhatTheUserCannotReadIsRefusedAndTheLogIsTheirs) {
+  VLVPN_REQUIRE_ENVIRONMENT(geteuid() == 0, "needs root to ask as another user");
+  VLVPN_REQUIRE_ENVIRONMENT(fs::exists("/usr/sbin/openvpn"), "needs Debian's openvpn");
+  TempDir scratch;
+  fs::permissions(scratch.path(), fs::perms(0755));
+  const auto rootOnly = makeProfile(scratch.path() / "root", "client\ndev null\nremote 127.0.0.1 1194\n");
+  fs::permissions(rootOnly / "p.ovpn", fs::perms(0600));
+  const auto own = makeProfile(scratch.path() / "user", "client\ndev null\nremote 127.0.0.1 1194\n");
+  for (const auto& entry : fs::recursive_directory_iterator(scratch.path() / "user")) {
+    ASSERT_EQ(::lchown(entry.path().c_str(), kUser, kUser), 0);
+  }
+  ASSERT_EQ(::lchown((scratch.path() / "user").c_str(), kUser, kUser), 0);
+  const std::string endpoint = (scratch.path() / "killswitch.sock").string();
+  const std::string requests[] = {startRequest(rootOnly), startRequest(own)};
+
+  // The asking user is a child that drops to uid 1000, forked while this
+  // test still has one thread; it waits until the service answers.
+  int go[2], replies[2];
+  ASSERT_EQ(::pipe(go), 0);
+  ASSERT_EQ(::pipe(replies), 0);
+  const pid_t asker = ::fork();
+  ASSERT_GE(asker, 0);
+  if (asker == 0) {
+    char ready;
+    if (::setgid(kUser) != 0 || ::setuid(kUser) != 0 || ::read(go[0], &ready, 1) != 1) ::_exit(1);
+    for (const auto& request : requests) {
+      const std::string reply = serviceRequest(endpoint, request) + "\n";
+      if (::write(replies[1], reply.data(), reply.size()) < 0) ::_exit(1);
+    }
+    ::_exit(0);
+  }
+  ::close(replies[1]);
+
+  KillSwitchService service(scratch.path(), {}, endpoint);
+  ASSERT_TRUE(service.waitUntilAnswering());
+  ASSERT_EQ(::write(go[1], "g", 1), 1);
+  std::string answers;
+  char buffer[256];
+  for (ssize_t n; (n = ::read(replies[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<size_t>(n));
+  int status = 0;
+  ::waitpid(asker, &status, 0);
+
+  const std::string first = answers.substr(0, answers.find('\n'));
+  const std::string second = answers.substr(answers.find('\n') + 1, answers.rfind('\n') - answers.find('\n') - 1);
+  EXPECT_EQ(first, "ERR config_not_allowed") << "uid 1000 cannot read that configuration";
+  EXPECT_TRUE(second.starts_with("OK ")) << second << "\n" << service.logText();
+  struct stat log {};
+  for (int attempt = 0; attempt < 100 && ::stat((own / "openvpn.log").c_str(), &log) != 0; ++attempt) {
+    ::usleep(20000);
+  }
+  EXPECT_EQ(log.st_uid, kUser) << "the log was created as the user, not as root";
+  EXPECT_EQ(service.request("OPENVPN_STOP"), "OK");
+  EXPECT_FALSE(fs::exists(service.dataFolder / "openvpn-auth.txt"));
+}
+
+}  // namespace
+}  // namespace vlvpn::test
