@@ -60,18 +60,10 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
   }
   const auto privateConfig = settings_.dataPath(kPrivateConfigName);
   if (privateConfig.empty()) return refuse("ERR config_not_allowed", "no service data folder for the checked copy");
-  if (auto written = writePrivateFile(privateConfig, files.value().config); !written) {
-    log_.write(written.error().api + " failed (" + std::to_string(written.error().code) +
-               ") for " + utf8FromPath(privateConfig));
-    return "ERR " + std::to_string(written.error().code);
-  }
+  if (auto failed = writeCopy(privateConfig, files.value().config)) return *failed;
   const auto privateCredentials = settings_.dataPath(kPrivateCredentialsName);
   if (files.value().credentials) {
-    if (auto written = writePrivateFile(privateCredentials, *files.value().credentials); !written) {
-      log_.write(written.error().api + " failed (" + std::to_string(written.error().code) + ") for " +
-                 utf8FromPath(privateCredentials));
-      return "ERR " + std::to_string(written.error().code);
-    }
+    if (auto failed = writeCopy(privateCredentials, *files.value().credentials)) return *failed;
   }
 
   stop();
@@ -104,6 +96,13 @@ void OpenVpnSupervisor::stop() {
   if (!child_) return;
   if (child_->isRunning().value_or(false)) child_->terminate(kTerminateWait);
   forgetChild();
+}
+
+std::optional<std::string> OpenVpnSupervisor::writeCopy(const std::filesystem::path& path, const std::string& content) {
+  auto written = writePrivateFile(path, content);
+  if (written) return std::nullopt;
+  log_.write(written.error().api + " failed (" + std::to_string(written.error().code) + ") for " + utf8FromPath(path));
+  return "ERR " + std::to_string(written.error().code);
 }
 
 void OpenVpnSupervisor::forgetChild() {

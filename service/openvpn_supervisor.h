@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,6 +45,8 @@ class OpenVpnSupervisor {
  private:
   std::string refuse(const char* reply, const std::string& why);
   void forgetChild();
+  // Writes a private copy for OpenVPN; the reply when that failed (logged).
+  std::optional<std::string> writeCopy(const std::filesystem::path& path, const std::string& content);
 
   std::unique_ptr<ProcessLauncher> launcher_;
   ServiceLog& log_;
