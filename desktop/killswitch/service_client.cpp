@@ -1,7 +1,6 @@
 #include "desktop/killswitch/service_client.h"
 
 #include <charconv>
-#include <thread>
 
 namespace vlvpn::killswitch {
 namespace {
@@ -29,9 +28,7 @@ bool serviceAnswersPing(std::string_view reply) {
 
 ServiceClient::ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<ServiceManager> manager,
                              ProcessOpener openProcess, Clock clock)
-    : pipe_(std::move(pipe)), manager_(std::move(manager)), openProcess_(std::move(openProcess)), clock_(std::move(clock)) {
-  if (!clock_.sleep) clock_.sleep = [](std::chrono::milliseconds d) { std::this_thread::sleep_for(d); };
-}
+    : pipe_(std::move(pipe)), manager_(std::move(manager)), openProcess_(std::move(openProcess)), clock_(std::move(clock)) {}
 
 std::string ServiceClient::transact(std::string_view request) {
   std::lock_guard lock(transactLock_);

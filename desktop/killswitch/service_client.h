@@ -24,9 +24,9 @@ inline constexpr size_t kMaxReplyBytes = 511;
 // Opens the process a service reply names; null when it cannot be opened.
 using ProcessOpener = std::function<std::shared_ptr<tunnel::TunnelProcess>(uint32_t pid)>;
 
+// The time the open deadline is measured in.
 struct Clock {
   std::function<std::chrono::steady_clock::time_point()> now = [] { return std::chrono::steady_clock::now(); };
-  std::function<void(std::chrono::milliseconds)> sleep;  // default: this thread sleeps
 };
 
 struct StartOutcome {

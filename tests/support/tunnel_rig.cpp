@@ -10,15 +10,13 @@ TunnelRig::TunnelRig() {
   ports.tunnel = std::make_shared<tunnel::TunnelState>();
   ports.profiles = std::make_shared<tunnel::ProfileStore>([this] { return base.path(); });
   ports.dataFolder = [this] { return dataFolder(); };
-  killswitch::Clock serviceClock{[] { return std::chrono::steady_clock::now(); },
-                                 [this](std::chrono::milliseconds d) { clock.sleep(d); }};
+  // Only the fake OpenVPN's current process can be opened.
+  const auto openProcess = [this](uint32_t pid) -> std::shared_ptr<tunnel::TunnelProcess> {
+    auto process = openVpn.currentProcess();
+    return process->pid() == pid ? process : nullptr;
+  };
   ports.service = std::make_shared<killswitch::ServiceClient>(
-      std::make_unique<FakeKillSwitchPipe>(service), std::make_unique<FakeKillSwitchManager>(service),
-      [this](uint32_t pid) -> std::shared_ptr<tunnel::TunnelProcess> {
-        auto process = openVpn.currentProcess();
-        return process->pid() == pid ? process : nullptr;
-      },
-      serviceClock);
+      std::make_unique<FakeKillSwitchPipe>(service), std::make_unique<FakeKillSwitchManager>(service), openProcess);
   const auto client = ports.service;
   const auto transact = [client](std::string_view request) { return client->transact(request); };
   ports.killSwitch = std::make_shared<killswitch::KillSwitchController>(transact, ports.dataFolder,
@@ -38,10 +36,7 @@ TunnelRig::TunnelRig() {
   ports.sampler = std::make_shared<tunnel::TrafficSampler>();
   ports.locateOpenVpn = [this] { return openVpnPath; };
   ports.findOpenVpnProcess = [this] { return runningOpenVpnPid; };
-  ports.openProcess = [this](uint32_t pid) -> std::shared_ptr<tunnel::TunnelProcess> {
-    auto process = openVpn.currentProcess();
-    return process->pid() == pid ? process : nullptr;
-  };
+  ports.openProcess = openProcess;
   ports.tickMs = [this] { return clock.tickMs(); };
   ports.sleep = [this](std::chrono::milliseconds d) { clock.sleep(d); };
   ports.startThread = [](std::function<void()> task) { task(); };

@@ -76,8 +76,7 @@ class LaunchTest : public testing::Test {
   killswitch::ServiceClient service{std::make_unique<test::FakeServicePipe>(script),
                                     std::make_unique<test::FakeServiceManager>(script),
                                     [](uint32_t) { return nullptr; },
-                                    killswitch::Clock{[] { return std::chrono::steady_clock::time_point{}; },
-                                                      [](std::chrono::milliseconds) {}}};
+                                    killswitch::Clock{[] { return std::chrono::steady_clock::time_point{}; }}};
   FakeElevated elevated;
   LaunchRoads roads{service, elevated, [this](std::chrono::milliseconds d) { slept += d; }};
 };
