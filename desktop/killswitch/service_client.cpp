@@ -26,6 +26,10 @@ bool serviceAnswersPing(std::string_view reply) {
   return reply.size() >= 4 && reply.find("PONG") != std::string_view::npos;
 }
 
+bool serviceStatusSays(std::string_view status, std::string_view word) {
+  return status.size() >= 7 && status.find(word) != std::string_view::npos;
+}
+
 ServiceClient::ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<ServiceManager> manager,
                              ProcessOpener openProcess, Clock clock)
     : pipe_(std::move(pipe)), manager_(std::move(manager)), openProcess_(std::move(openProcess)), clock_(std::move(clock)) {}
@@ -66,7 +70,7 @@ StartOutcome ServiceClient::startOpenVpnViaService(const std::string& exe, const
   std::string reply = transact(request);
   for (int round = 0; round < 3 && reply.empty(); ++round) {
     const std::string status = transact("OPENVPN_STATUS");
-    if (status.size() >= 7 && status.find("RUNNING") != std::string::npos) {
+    if (serviceStatusSays(status, "RUNNING")) {
       const size_t space = status.rfind(' ');
       reply = space == std::string::npos ? "OK 0" : "OK " + status.substr(space + 1);
       break;

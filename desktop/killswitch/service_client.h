@@ -68,6 +68,9 @@ class ServiceClient {
 
 // True when the reply is at least 4 bytes long and contains "PONG".
 bool serviceAnswersPing(std::string_view reply);
+// True when an OPENVPN_STATUS reply is at least 7 bytes long and contains
+// `word` ("RUNNING", "STOPPED").
+bool serviceStatusSays(std::string_view status, std::string_view word);
 
 // The process-wide client, set once at start-up by the composition root.
 void setServiceClient(std::shared_ptr<ServiceClient> client);

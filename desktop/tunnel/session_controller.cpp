@@ -116,7 +116,7 @@ bool launchedProcessEnded(const TunnelPorts& ports, const std::shared_ptr<Tunnel
   if (process) return process->hasEnded();
   if (!viaService) return false;
   const std::string status = ports.service->transact("OPENVPN_STATUS");
-  return status.size() >= 7 && status.find("STOPPED") != std::string::npos;
+  return killswitch::serviceStatusSays(status, "STOPPED");
 }
 
 // OpenVPN ended, or never answered: the session is over before it began.

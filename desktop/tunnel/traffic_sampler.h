@@ -39,6 +39,10 @@ class TrafficSampler {
 // 0 and 0 with the sampler untouched when its counters cannot be read.
 TrafficRates sampleTrafficRates(AdapterQuery& query, TrafficSampler& sampler, const std::function<uint64_t()>& nowMs);
 
+// A rate as the interface shows it: truncated to whole bytes per second,
+// kept a floating-point number.
+inline double wholeBytesPerSecond(double rate) { return static_cast<double>(static_cast<uint64_t>(rate)); }
+
 // Milliseconds of a monotonic clock.
 uint64_t tickMs();
 

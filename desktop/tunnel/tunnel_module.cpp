@@ -178,9 +178,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
          } else {
            ports.sampler->reset();
          }
-         // Whole bytes per second, written as floating-point numbers.
-         const auto whole = [](double rate) { return static_cast<double>(static_cast<uint64_t>(rate)); };
-         promise.resolve({{"downBps", whole(rates.downBps)}, {"upBps", whole(rates.upBps)}});
+         promise.resolve({{"downBps", wholeBytesPerSecond(rates.downBps)}, {"upBps", wholeBytesPerSecond(rates.upBps)}});
        }},
       pending("getDeviceMarketingName", {}),
       {"promptVpnAuth", {S, S},

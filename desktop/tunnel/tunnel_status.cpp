@@ -21,10 +21,6 @@ std::optional<uint32_t> pidFromStatus(const std::string& status) {
   return pid;
 }
 
-// Rates and counters as the interface shows them: whole numbers, written as
-// floating-point numbers.
-double wholeNumber(double value) { return static_cast<double>(static_cast<uint64_t>(value)); }
-
 void addTrafficFigures(const TunnelPorts& ports, bool connected, json& status) {
   if (!connected) {
     ports.sampler->reset();
@@ -34,8 +30,8 @@ void addTrafficFigures(const TunnelPorts& ports, bool connected, json& status) {
     return;
   }
   const TrafficRates rates = sampleTrafficRates(*ports.adapters, *ports.sampler, ports.tickMs);
-  status["downBps"] = wholeNumber(rates.downBps);
-  status["upBps"] = wholeNumber(rates.upBps);
+  status["downBps"] = wholeBytesPerSecond(rates.downBps);
+  status["upBps"] = wholeBytesPerSecond(rates.upBps);
   const auto adapters = ports.adapters->adapters();
   const auto luid = findUpTapAdapter(adapters);
   status["adapterUp"] = luid.has_value();
@@ -119,7 +115,7 @@ bool recoverRunningTunnel(const TunnelPorts& ports) {
   // The service names the OpenVPN it runs; only without it is the process
   // looked for by name, which could also find another program's OpenVPN.
   const std::string status = ports.service->transact("OPENVPN_STATUS");
-  const bool serviceRunsIt = status.size() >= 7 && status.find("RUNNING") != std::string::npos;
+  const bool serviceRunsIt = killswitch::serviceStatusSays(status, "RUNNING");
   auto pid = serviceRunsIt ? pidFromStatus(status) : std::nullopt;
   if (!pid) pid = ports.findOpenVpnProcess();
   std::shared_ptr<TunnelProcess> process = pid ? ports.openProcess(*pid) : nullptr;
