@@ -137,4 +137,9 @@ std::string narrowUnits(std::u16string_view units) {
   return out;
 }
 
+std::string_view trimTrailing(std::string_view text, std::string_view bytes) {
+  const size_t keep = text.find_last_not_of(bytes);
+  return keep == std::string_view::npos ? std::string_view{} : text.substr(0, keep + 1);
+}
+
 }  // namespace vlvpn

@@ -28,6 +28,10 @@ std::string narrowUnits(std::u16string_view units);
 std::string asciiLower(std::string_view text);
 std::string asciiUpper(std::string_view text);
 
+// `text` without the trailing bytes that are among `bytes` ("\r\n",
+// "\r\n ", ...).
+std::string_view trimTrailing(std::string_view text, std::string_view bytes);
+
 // The TAP adapter rule both programs share: a description that, lower-cased,
 // contains "tap-windows".
 bool isTapAdapterDescription(std::string_view description);

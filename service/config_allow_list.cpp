@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <array>
 
+#include "common/text.h"
+
 namespace vlvpn::service {
 namespace {
 
@@ -94,10 +96,8 @@ std::optional<std::vector<std::string>> parseLine(std::string_view line) {
   return words;
 }
 
-std::string_view chomp(std::string_view line) {
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  return line;
-}
+// What OpenVPN's chomp() leaves of a line.
+std::string_view chomp(std::string_view line) { return trimTrailing(line, "\r\n"); }
 
 bool readDirectives(const std::vector<std::string_view>& lines, size_t& next, bool topLevel,
                     std::vector<ConfigDirective>& directives) {

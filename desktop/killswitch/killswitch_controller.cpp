@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/file_bytes.h"
+#include "common/text.h"
 
 namespace vlvpn::killswitch {
 namespace {
@@ -42,9 +43,8 @@ tunnel::ServerEndpoint parseEndpointFile(std::string_view text) {
   std::string fields[3];
   for (auto& field : fields) {
     const size_t end = text.find('\n');
-    field = std::string(text.substr(0, end));
+    field = std::string(trimTrailing(text.substr(0, end), "\r\n "));
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
-    while (!field.empty() && (field.back() == '\r' || field.back() == '\n' || field.back() == ' ')) field.pop_back();
   }
   tunnel::ServerEndpoint endpoint;
   endpoint.proto = fields[0];

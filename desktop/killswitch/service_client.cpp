@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "common/text.h"
+
 namespace vlvpn::killswitch {
 namespace {
 
@@ -36,9 +38,7 @@ ServiceClient::ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<
 
 std::string ServiceClient::transact(std::string_view request) {
   std::lock_guard lock(transactLock_);
-  std::string reply = exchange(request);
-  while (!reply.empty() && (reply.back() == '\n' || reply.back() == '\r' || reply.back() == ' ')) reply.pop_back();
-  return reply;
+  return std::string(trimTrailing(exchange(request), "\n\r "));
 }
 
 std::string ServiceClient::exchange(std::string_view request) {

@@ -56,8 +56,7 @@ std::string classifyLogText(std::string_view logText) {
   while (start < logText.size()) {
     size_t end = logText.find('\n', start);
     if (end == std::string_view::npos) end = logText.size();
-    std::string line(logText.substr(start, end - start));
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    std::string line(trimTrailing(logText.substr(start, end - start), "\r\n"));
     if (!line.empty()) lines.push_back(std::move(line));
     start = end + 1;
   }

@@ -1,5 +1,6 @@
 #include "desktop/tunnel/management_protocol.h"
 
+#include "common/text.h"
 #include "desktop/tunnel/tunnel_session.h"
 
 namespace vlvpn::tunnel {
@@ -19,7 +20,7 @@ std::string mapOpenVpnState(std::string_view name) {
 }
 
 std::optional<std::string> parseStateLine(std::string_view line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  line = trimTrailing(line, "\r\n");
   constexpr std::string_view kRealTime = ">STATE:";
   if (line.starts_with(kRealTime)) {
     line.remove_prefix(kRealTime.size());

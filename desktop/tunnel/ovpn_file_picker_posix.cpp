@@ -1,6 +1,7 @@
 #include <cstdlib>
 
 #include "common/posix/subprocess.h"
+#include "common/text.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
 
 namespace vlvpn::tunnel {
@@ -14,8 +15,7 @@ std::optional<std::filesystem::path> chooseProfileFile() {
   auto run = runCapturingOutput({"zenity", "--file-selection", "--title=Import OpenVPN Profile (.ovpn)",
                                  "--file-filter=OpenVPN config (*.ovpn) | *.ovpn", "--file-filter=All files | *"});
   if (!run || run.value().exitCode != 0) return std::nullopt;
-  std::string chosen = std::move(run.value().standardOutput);
-  while (!chosen.empty() && (chosen.back() == '\n' || chosen.back() == '\r')) chosen.pop_back();
+  const std::string chosen(trimTrailing(run.value().standardOutput, "\n\r"));
   if (chosen.empty()) return std::nullopt;
   return std::filesystem::path(chosen);
 }

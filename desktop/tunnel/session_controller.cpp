@@ -6,6 +6,7 @@
 
 #include "common/file_bytes.h"
 #include "common/path_bytes.h"
+#include "common/text.h"
 #include "desktop/tunnel/failure_classifier.h"
 #include "desktop/tunnel/management_protocol.h"
 #include "desktop/tunnel/openvpn_launcher.h"
@@ -312,9 +313,7 @@ void writeActiveProfile(const TunnelPorts& ports, std::string_view profileId) {
 }
 
 std::string readActiveProfile(const TunnelPorts& ports) {
-  std::string id = readFileBytes(ports.dataFolder() / kActiveFile).value_or("");
-  while (!id.empty() && (id.back() == '\r' || id.back() == '\n' || id.back() == ' ')) id.pop_back();
-  return id;
+  return std::string(trimTrailing(readFileBytes(ports.dataFolder() / kActiveFile).value_or(""), "\r\n "));
 }
 
 void removeActiveProfile(const TunnelPorts& ports) {
