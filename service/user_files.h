@@ -72,4 +72,8 @@ struct UserProfileFiles {
 };
 Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments);
 
+// The configuration and the credentials read with the service's rights
+// (readPlainFile), and no log: what a request from no known user gets.
+Result<UserProfileFiles, OsError> readProfileFilesAsService(const OpenVpnArguments& arguments);
+
 }  // namespace vlvpn::service

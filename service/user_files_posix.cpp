@@ -238,18 +238,8 @@ void OpenedFile::close() {
 }
 
 Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments) {
+  if (!requester.uid || !requester.gid) return readProfileFilesAsService(arguments);
   UserProfileFiles files;
-  if (!requester.uid || !requester.gid) {
-    auto config = readPlainFile(arguments.configPath);
-    if (!config) return config.error();
-    files.config = std::move(config).value();
-    if (arguments.credentialsPath) {
-      auto credentials = readPlainFile(*arguments.credentialsPath);
-      if (!credentials) return credentials.error();
-      files.credentials = std::move(credentials).value();
-    }
-    return files;
-  }
 
   std::vector<ChildPath> reads;
   for (const std::string* path : {&arguments.configPath, arguments.credentialsPath ? &*arguments.credentialsPath : nullptr}) {

@@ -2,7 +2,6 @@
 #include <sddl.h>
 
 #include "common/win32/unique_handle.h"
-#include "common/path_bytes.h"
 #include "service/user_files.h"
 
 namespace vlvpn::service {
@@ -90,16 +89,7 @@ void OpenedFile::close() {
 // service's rights, without following a reparse point at their last
 // component.
 Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester&, const OpenVpnArguments& arguments) {
-  UserProfileFiles files;
-  auto config = readPlainFile(pathFromUtf8(arguments.configPath));
-  if (!config) return config.error();
-  files.config = std::move(config).value();
-  if (arguments.credentialsPath) {
-    auto credentials = readPlainFile(pathFromUtf8(*arguments.credentialsPath));
-    if (!credentials) return credentials.error();
-    files.credentials = std::move(credentials).value();
-  }
-  return files;
+  return readProfileFilesAsService(arguments);
 }
 
 }  // namespace vlvpn::service
