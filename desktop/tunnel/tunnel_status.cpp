@@ -41,7 +41,7 @@ void addTrafficFigures(const TunnelPorts& ports, bool connected, json& status) {
       status["txBytes"] = static_cast<double>(counters->outOctets);
     }
   }
-  status["physicalLinkUp"] = isPhysicalLinkUp(ports.adapters->adapters());
+  status["physicalLinkUp"] = isPhysicalLinkUp(adapters);
 }
 
 }  // namespace
