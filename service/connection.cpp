@@ -33,21 +33,4 @@ std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_v
   return reply + "\n";
 }
 
-bool ConnectionSlots::acquire(StopSignal& stop) {
-  std::unique_lock lock(mutex_);
-  while (free_ == 0) {
-    // Wake now and then to look at the stop signal, which is not a condition variable.
-    freed_.wait_for(lock, std::chrono::milliseconds(100));
-    if (free_ == 0 && stop.wait(std::chrono::milliseconds(0))) return false;
-  }
-  --free_;
-  return true;
-}
-
-void ConnectionSlots::release() {
-  std::lock_guard lock(mutex_);
-  ++free_;
-  freed_.notify_one();
-}
-
 }  // namespace vlvpn::service

@@ -1,11 +1,12 @@
 // What every connection of the service's pipe has in common, whatever the
-// transport: the framing limits, answering one request, and the bound on the
-// number of connections served at once.
+// transport: the framing limits, answering one request, and the workers that
+// answer complete requests.
 #pragma once
 
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -26,7 +27,6 @@ inline constexpr std::chrono::milliseconds kRequestDeadline{10000};
 
 // The time left until `deadline`, never below zero.
 std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadline);
-inline constexpr size_t kMaxConnections = 64;
 
 // A request is complete once an LF has arrived anywhere, or more than
 // kMaxRequestBytes bytes have.
@@ -38,48 +38,76 @@ bool isRequestComplete(std::string_view received);
 std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request,
                           const Requester& requester = {});
 
-// Counts connection threads. Past the bound the listening loop waits for a
-// slot instead of starting another thread.
-class ConnectionSlots {
- public:
-  explicit ConnectionSlots(size_t capacity) : free_(capacity) {}
-
-  // Waits for a free slot; false when `stop` is signalled first.
-  bool acquire(StopSignal& stop);
-  void release();
-
- private:
-  std::mutex mutex_;
-  std::condition_variable freed_;
-  size_t free_;
-};
-
 // Everything a connection thread uses. Threads still serving a client at
 // shutdown are not waited for, so they share ownership of it.
 struct ServerContext {
   Dispatcher& dispatcher;
   ServiceLog& log;
   StopSignal& stop;
-  ConnectionSlots slots{kMaxConnections};
 };
 
-// Serves `connection` on a detached thread that holds a slot (already
-// acquired) and gives it back when done. When no thread can be started the
-// client goes unanswered and the listening loop carries on.
-template <class Connection, class Serve>
-void serveOnThread(const std::shared_ptr<ServerContext>& context, Connection connection, Serve serve) {
-  try {
-    std::thread([context, connection = std::move(connection), serve]() mutable {
-      // An exception leaving a thread would end the service and lift every filter.
-      try {
-        serve(context, std::move(connection));
-      } catch (...) {
-        context->log.write("a connection failed unexpectedly");
-      }
-      context->slots.release();
-    }).detach();
-  } catch (const std::system_error&) {
-    context->slots.release();
+// Connections whose requests are still arriving, read together by the
+// listening thread; past this many, new ones wait to be let in.
+inline constexpr size_t kMaxReading = 512;
+// Threads that run complete requests; commands take the command lock one at
+// a time anyway.
+inline constexpr size_t kWorkers = 8;
+
+// Complete requests, handed from the listening thread to the workers.
+template <class Item>
+class RequestQueue {
+ public:
+  void push(Item item) {
+    std::lock_guard lock(mutex_);
+    queue_.push_back(std::move(item));
+    ready_.notify_one();
+  }
+  // False once closed and drained.
+  bool pop(Item& item) {
+    std::unique_lock lock(mutex_);
+    ready_.wait(lock, [this] { return closed_ || !queue_.empty(); });
+    if (queue_.empty()) return false;
+    item = std::move(queue_.front());
+    queue_.pop_front();
+    return true;
+  }
+  void close() {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    queue_.clear();  // requests not yet run when the service stops never run
+    ready_.notify_all();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::deque<Item> queue_;
+  bool closed_ = false;
+};
+
+// Starts kWorkers detached threads that answer what `queue` holds with
+// `serve(context, item)`. A worker still answering at the stop is not
+// waited for. Throws std::system_error when not one thread could start.
+template <class Item, class Serve>
+void startWorkers(const std::shared_ptr<ServerContext>& context, const std::shared_ptr<RequestQueue<Item>>& queue,
+                  Serve serve) {
+  for (size_t i = 0; i < kWorkers; ++i) {
+    try {
+      std::thread([context, queue, serve] {
+        Item item;
+        while (queue->pop(item)) {
+          // An exception leaving a thread would end the service and lift every filter.
+          try {
+            serve(*context, item);
+          } catch (...) {
+            context->log.write("a connection failed unexpectedly");
+          }
+          item = Item{};
+        }
+      }).detach();
+    } catch (const std::system_error&) {
+      if (i == 0) throw;
+    }
   }
 }
 

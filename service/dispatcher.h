@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -26,11 +27,14 @@ struct KillSwitchRequest {
 // is missing or malformed, every later one is empty or 0.
 KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord);
 
-// Who sent a request, where the transport can tell (Linux: the peer's
-// credentials of the Unix socket); files a user names are read as that user.
+// Who sent a request, where the transport can tell; files a user names are
+// read as that user. Linux: the peer's credentials of the Unix socket.
+// Windows: the client's token at identification level (a HANDLE), which
+// lets the service check what the user may open but not act as the user.
 struct Requester {
   std::optional<uint32_t> uid;
   std::optional<uint32_t> gid;
+  std::shared_ptr<void> token;
 };
 
 // The commands' real work, always called with the command lock held.

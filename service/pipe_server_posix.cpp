@@ -10,9 +10,6 @@
 #include <cstring>
 #include <system_error>
 #include <algorithm>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -35,13 +32,6 @@ bool fillAddress(const std::string& path, sockaddr_un& address) {
 using Clock = std::chrono::steady_clock;
 using Deadline = Clock::time_point;
 
-// Connections whose requests are still arriving, read together by the
-// listening thread; past this many, new ones wait in the listen backlog.
-constexpr size_t kMaxReading = 512;
-// Threads that run complete requests; commands take the command lock one at
-// a time anyway.
-constexpr size_t kWorkers = 8;
-
 struct Connection {
   UniqueFd fd;
   std::string request;
@@ -53,7 +43,7 @@ Requester peerOf(int fd) {
   ucred peer{};
   socklen_t length = sizeof peer;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return {};
-  return {peer.uid, peer.gid};
+  return {peer.uid, peer.gid, {}};
 }
 
 void writeReply(int fd, std::string_view reply, Deadline deadline) {
@@ -71,59 +61,6 @@ void answer(ServerContext& context, Connection& connection) {
              answerRequest(context.dispatcher, context.log, connection.request, connection.requester),
              connection.deadline);
   ::shutdown(connection.fd.get(), SHUT_WR);
-}
-
-// Complete requests, handed from the listening thread to the workers.
-class RequestQueue {
- public:
-  void push(Connection connection) {
-    std::lock_guard lock(mutex_);
-    queue_.push_back(std::move(connection));
-    ready_.notify_one();
-  }
-  // False once closed and drained.
-  bool pop(Connection& connection) {
-    std::unique_lock lock(mutex_);
-    ready_.wait(lock, [this] { return closed_ || !queue_.empty(); });
-    if (queue_.empty()) return false;
-    connection = std::move(queue_.front());
-    queue_.pop_front();
-    return true;
-  }
-  void close() {
-    std::lock_guard lock(mutex_);
-    closed_ = true;
-    queue_.clear();  // requests not yet run when the service stops never run
-    ready_.notify_all();
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable ready_;
-  std::deque<Connection> queue_;
-  bool closed_ = false;
-};
-
-// Detached, like every connection thread: a worker still answering at the
-// stop is not waited for.
-void startWorkers(const std::shared_ptr<ServerContext>& context, const std::shared_ptr<RequestQueue>& queue) {
-  for (size_t i = 0; i < kWorkers; ++i) {
-    try {
-      std::thread([context, queue] {
-        Connection connection;
-        while (queue->pop(connection)) {
-          try {
-            answer(*context, connection);
-          } catch (...) {
-            context->log.write("a connection failed unexpectedly");
-          }
-          connection = Connection{};
-        }
-      }).detach();
-    } catch (const std::system_error&) {
-      if (i == 0) throw;  // not one worker: the caller reports it
-    }
-  }
 }
 
 // Reads what arrived; false when the connection is done with (closed,
@@ -179,9 +116,9 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     return false;
   }
 
-  auto queue = std::make_shared<RequestQueue>();
+  auto queue = std::make_shared<RequestQueue<Connection>>();
   try {
-    startWorkers(context, queue);
+    startWorkers(context, queue, answer);
   } catch (const std::system_error&) {
     context->log.write("no worker thread could be started");
     return false;

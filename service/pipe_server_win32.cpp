@@ -2,6 +2,9 @@
 #include <sddl.h>
 
 #include <cstdlib>
+#include <exception>
+#include <algorithm>
+#include <list>
 #include <optional>
 #include <system_error>
 #include <thread>
@@ -41,17 +44,49 @@ class LocalDescriptor {
   PSECURITY_DESCRIPTOR descriptor_ = nullptr;
 };
 
-using Deadline = std::chrono::steady_clock::time_point;
+using Clock = std::chrono::steady_clock;
+using Deadline = Clock::time_point;
 
-bool readRequest(HANDLE pipe, std::string& request, Deadline deadline) {
-  char chunk[kReadChunkBytes];
-  while (!isRequestComplete(request)) {
-    auto read = runOverlapped(pipe, timeLeft(deadline),
-                              [&](OVERLAPPED* io) { return ReadFile(pipe, chunk, sizeof chunk, nullptr, io); });
-    if (!read || *read == 0) return false;
-    request.append(chunk, *read);
+// A connection whose request is still arriving. Its reads are issued by the
+// listening thread with a completion routine, which runs on that thread
+// while it waits, so any number of slow clients cost no thread.
+struct ReadingConnection {
+  ~ReadingConnection() {
+    if (pipe) DisconnectNamedPipe(pipe.get());
   }
-  return true;
+  UniqueFileHandle pipe;
+  Deadline deadline;
+  std::string request;
+  OVERLAPPED io{};  // hEvent carries `this` to the completion routine
+  char chunk[kReadChunkBytes];
+  bool readPending = false;
+  bool failed = false;    // closed, broken or cancelled: dropped
+  bool answered = false;  // a health check answered here, waiting for the client to close
+};
+
+// A complete request, answered by a worker.
+struct CompleteRequest {
+  UniqueFileHandle pipe;
+  std::string request;
+  Deadline deadline;
+};
+
+VOID CALLBACK onReadDone(DWORD error, DWORD bytes, OVERLAPPED* io) {
+  auto* connection = static_cast<ReadingConnection*>(io->hEvent);
+  connection->readPending = false;
+  if (error != ERROR_SUCCESS || bytes == 0) {
+    connection->failed = true;
+    return;
+  }
+  connection->request.append(connection->chunk, bytes);
+}
+
+void startRead(ReadingConnection& connection) {
+  connection.io = OVERLAPPED{};
+  connection.io.hEvent = &connection;
+  connection.readPending = ReadFileEx(connection.pipe.get(), connection.chunk, sizeof connection.chunk, &connection.io,
+                                      onReadDone) != FALSE;
+  if (!connection.readPending) connection.failed = true;
 }
 
 void writeReply(HANDLE pipe, std::string_view reply, Deadline deadline) {
@@ -77,14 +112,116 @@ void waitForClientToClose(HANDLE pipe, Deadline deadline) {
   }
 }
 
-void serveConnection(const std::shared_ptr<ServerContext>& context, UniqueFileHandle pipe) {
-  const Deadline deadline = std::chrono::steady_clock::now() + kRequestDeadline;
-  std::string request;
-  if (readRequest(pipe.get(), request, deadline)) {
-    writeReply(pipe.get(), answerRequest(context->dispatcher, context->log, request), deadline);
-    waitForClientToClose(pipe.get(), deadline);
+// The client's identity as of the request just read, at the level it
+// allowed (identification: enough to check access for it, not to act as
+// it). Empty when the pipe cannot tell.
+std::shared_ptr<void> clientToken(HANDLE pipe) {
+  if (!ImpersonateNamedPipeClient(pipe)) return {};
+  HANDLE token = nullptr;
+  const bool opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+  if (!RevertToSelf()) {
+    // A thread that keeps the client's identity must not serve anyone.
+    std::terminate();
   }
-  DisconnectNamedPipe(pipe.get());
+  if (!opened) return {};
+  return std::shared_ptr<void>(token, CloseHandle);
+}
+
+void answer(ServerContext& context, CompleteRequest& complete) {
+  Requester requester;
+  requester.token = clientToken(complete.pipe.get());
+  writeReply(complete.pipe.get(), answerRequest(context.dispatcher, context.log, complete.request, requester),
+             complete.deadline);
+  waitForClientToClose(complete.pipe.get(), complete.deadline);
+  DisconnectNamedPipe(complete.pipe.get());
+}
+
+// The instance waiting for the next client.
+class ListeningInstance {
+ public:
+  ListeningInstance(ServerContext& context, std::wstring name) : context_(context), name_(std::move(name)) {}
+
+  // Creates the instance (retrying while the system is short of resources)
+  // and starts waiting for a client; false once the stop is signalled.
+  bool listen() {
+    for (;;) {
+      if (!event_) event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+      if (!pipe_ && event_) pipe_ = create();
+      if (pipe_ && event_) {
+        io_ = OVERLAPPED{};
+        io_.hEvent = event_.get();
+        ResetEvent(event_.get());
+        connectedAtOnce_ = false;
+        if (ConnectNamedPipe(pipe_.get(), &io_)) return true;  // completes through the event
+        const DWORD error = GetLastError();
+        if (error == ERROR_IO_PENDING) return true;
+        if (error == ERROR_PIPE_CONNECTED) {
+          // A client came between creation and this call: no operation is
+          // pending, so `io_` holds no result to ask for.
+          connectedAtOnce_ = true;
+          SetEvent(event_.get());
+          return true;
+        }
+        pipe_.reset();
+      }
+      // Out of resources for a moment: ending here would lift every filter.
+      context_.log.write(std::string(event_ ? "CreateNamedPipe" : "CreateEvent") +
+                         " failed: " + std::to_string(GetLastError()));
+      if (context_.stop.wait(std::chrono::milliseconds(1000))) return false;
+    }
+  }
+
+  HANDLE event() const { return event_.get(); }
+
+  // Once the event is signalled: the connected instance, or empty when the
+  // client went away first.
+  UniqueFileHandle takeClient() {
+    DWORD ignored = 0;
+    UniqueFileHandle client = std::move(pipe_);
+    if (!connectedAtOnce_ && !GetOverlappedResult(client.get(), &io_, &ignored, FALSE)) return {};
+    return client;
+  }
+
+  ~ListeningInstance() {
+    if (!pipe_ || connectedAtOnce_) return;
+    CancelIo(pipe_.get());
+    DWORD ignored = 0;
+    GetOverlappedResult(pipe_.get(), &io_, &ignored, TRUE);  // `io_` must outlive the call
+  }
+
+ private:
+  UniqueFileHandle create() {
+    // The first instance claims the name, so no other process can own the
+    // pipe while the service runs; remote clients are never let in.
+    const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first_ ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
+    SECURITY_ATTRIBUTES security{sizeof security, descriptor_.get(), FALSE};
+    UniqueFileHandle instance(CreateNamedPipeW(name_.c_str(), openMode,
+                                               PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
+                                               PIPE_UNLIMITED_INSTANCES, kBufferBytes, kBufferBytes, 0, &security));
+    if (instance) first_ = false;
+    return instance;
+  }
+
+  ServerContext& context_;
+  std::wstring name_;
+  LocalDescriptor descriptor_;
+  UniqueHandle event_;
+  UniqueFileHandle pipe_;
+  OVERLAPPED io_{};
+  bool connectedAtOnce_ = false;
+  bool first_ = true;
+};
+
+// Cancels every read still in flight and lets its completion routine run,
+// so no OVERLAPPED is freed while the system may still write to it.
+void cancelReads(std::list<std::unique_ptr<ReadingConnection>>& reading) {
+  for (auto& connection : reading) {
+    if (connection->readPending) CancelIo(connection->pipe.get());
+  }
+  for (auto& connection : reading) {
+    while (connection->readPending) SleepEx(INFINITE, TRUE);
+  }
+  reading.clear();
 }
 
 }  // namespace
@@ -95,74 +232,81 @@ std::string serviceEndpoint() {
 }
 
 bool runPipeServer(std::shared_ptr<ServerContext> context) {
-  const std::wstring name = wideFromUtf8(serviceEndpoint());
-  LocalDescriptor descriptor;
-  SECURITY_ATTRIBUTES security{sizeof security, descriptor.get(), FALSE};
   context->log.write("service started");
-
-  HANDLE stop = context->stop.native().event.get();
-  // The first instance claims the name, so no other process can own the pipe
-  // while the service runs; remote clients are never let in.
-  bool first = true;
-  const auto createInstance = [&]() -> UniqueFileHandle {
-    for (;;) {
-      const DWORD openMode = PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-      UniqueFileHandle instance(CreateNamedPipeW(name.c_str(), openMode, PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT |
-                                                 PIPE_REJECT_REMOTE_CLIENTS, PIPE_UNLIMITED_INSTANCES, kBufferBytes,
-                                                 kBufferBytes, 0, &security));
-      if (instance) {
-        first = false;
-        return instance;
-      }
-      context->log.write("CreateNamedPipe failed: " + std::to_string(GetLastError()));
-      if (context->stop.wait(std::chrono::milliseconds(1000))) return {};
-    }
-  };
-
-  UniqueFileHandle listening = createInstance();
-  while (listening) {
-    UniqueHandle event(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-    if (!event) {
-      // Out of resources for a moment: ending here would lift every filter.
-      context->log.write("CreateEvent failed: " + std::to_string(GetLastError()));
-      if (context->stop.wait(std::chrono::milliseconds(1000))) break;
-      continue;
-    }
-    OVERLAPPED io{};
-    io.hEvent = event.get();
-    bool connected = false;
-    if (!ConnectNamedPipe(listening.get(), &io)) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_PIPE_CONNECTED) {
-        connected = true;
-      } else if (error != ERROR_IO_PENDING) {
-        listening = createInstance();
-        continue;
-      }
-    }
-    if (!connected) {
-      HANDLE waits[2] = {stop, event.get()};
-      if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) {
-        CancelIo(listening.get());
-        DWORD ignored = 0;
-        GetOverlappedResult(listening.get(), &io, &ignored, TRUE);  // `io` must outlive the call
-        break;
-      }
-      DWORD ignored = 0;
-      if (!GetOverlappedResult(listening.get(), &io, &ignored, FALSE)) {
-        listening = createInstance();
-        continue;
-      }
-    }
-
-    // The next instance listens before this connection waits for a thread slot.
-    UniqueFileHandle connection = std::move(listening);
-    listening = createInstance();
-    if (!context->slots.acquire(context->stop)) break;
-    serveOnThread(context, std::move(connection), serveConnection);
+  auto queue = std::make_shared<RequestQueue<CompleteRequest>>();
+  try {
+    startWorkers(context, queue, answer);
+  } catch (const std::system_error&) {
+    context->log.write("no worker thread could be started");
+    return false;
   }
 
-  listening.reset();
+  // One thread reads every request as it arrives, so clients that trickle
+  // or say nothing hold up no one: each is dropped at its deadline, and a
+  // health check is answered here at once, whatever else is going on.
+  ListeningInstance listening(*context, wideFromUtf8(serviceEndpoint()));
+  std::list<std::unique_ptr<ReadingConnection>> reading;
+  bool listeningNow = false;
+  const HANDLE stop = context->stop.native().event.get();
+  for (;;) {
+    const Deadline now = Clock::now();
+    Deadline soonest = Deadline::max();
+    for (auto it = reading.begin(); it != reading.end();) {
+      ReadingConnection& connection = **it;
+      if (connection.readPending) {
+        if (now >= connection.deadline) CancelIo(connection.pipe.get());  // its routine marks it failed
+        soonest = std::min(soonest, connection.deadline);
+        ++it;
+        continue;
+      }
+      if (!connection.failed && !connection.answered && isRequestComplete(connection.request)) {
+        if (Dispatcher::isHealthCheck(connection.request)) {
+          // Lock-free, and its reply fits the pipe's buffer; the connection
+          // stays here until the client closes it or its time is up.
+          writeReply(connection.pipe.get(), answerRequest(context->dispatcher, context->log, connection.request),
+                     connection.deadline);
+          connection.answered = true;
+        } else {
+          queue->push({std::move(connection.pipe), std::move(connection.request), connection.deadline});
+          it = reading.erase(it);
+          continue;
+        }
+      }
+      if (connection.answered) connection.request.clear();  // anything after the request is ignored
+      if (connection.failed || now >= connection.deadline) {
+        it = reading.erase(it);
+        continue;
+      }
+      startRead(connection);
+      soonest = std::min(soonest, connection.deadline);
+      ++it;
+    }
+
+    if (!listeningNow && reading.size() < kMaxReading) {
+      if (!listening.listen()) break;
+      listeningNow = true;
+    }
+    HANDLE waits[2] = {stop, listening.event()};
+    const DWORD count = listeningNow ? 2 : 1;
+    const DWORD timeout =
+        soonest == Deadline::max() ? INFINITE : static_cast<DWORD>(timeLeft(soonest).count()) + 1;
+    const DWORD woken = WaitForMultipleObjectsEx(count, waits, FALSE, timeout, TRUE);
+    if (woken == WAIT_OBJECT_0 || woken == WAIT_FAILED) break;
+    if (woken == WAIT_OBJECT_0 + 1) {
+      listeningNow = false;
+      if (UniqueFileHandle client = listening.takeClient()) {
+        auto connection = std::make_unique<ReadingConnection>();
+        connection->pipe = std::move(client);
+        connection->deadline = Clock::now() + kRequestDeadline;
+        reading.push_back(std::move(connection));
+      }
+    }
+    // WAIT_IO_COMPLETION (reads done) and WAIT_TIMEOUT (deadlines) are
+    // handled at the top of the loop.
+  }
+  cancelReads(reading);
+  queue->close();
+
   context->log.write("service stopping");
   context->dispatcher.shutdown();
   return true;
