@@ -45,7 +45,7 @@ std::vector<std::string> fixedWords() {
 std::string formatOpenVpnArguments(const OpenVpnArguments& arguments) {
   std::string text = "--config " + quoted(arguments.configPath);
   if (arguments.credentialsPath) text += " --auth-user-pass " + quoted(*arguments.credentialsPath);
-  text += " --log " + quoted(arguments.logPath);
+  if (!arguments.logPath.empty()) text += " --log " + quoted(arguments.logPath);
   text += kFixedOptions;
   return text;
 }
@@ -76,8 +76,10 @@ std::vector<std::string> openVpnArgumentVector(const OpenVpnArguments& arguments
     words.push_back("--auth-user-pass");
     words.push_back(*arguments.credentialsPath);
   }
-  words.push_back("--log");
-  words.push_back(arguments.logPath);
+  if (!arguments.logPath.empty()) {
+    words.push_back("--log");
+    words.push_back(arguments.logPath);
+  }
   for (auto& word : fixedWords()) words.push_back(std::move(word));
   return words;
 }

@@ -25,6 +25,8 @@ struct OpenVpnArguments {
 // --config "<config>" [--auth-user-pass "<auth>"] --log "<log>" --management 127.0.0.1 11940
 // --verb 3 --connect-retry 2 --connect-timeout 10 --connect-retry-max 5 --ping 10 --ping-restart 60
 // --windows-driver tap-windows6
+// An empty log path leaves --log out (the service does so when it hands
+// OpenVPN an opened log as its standard output); parsing never accepts that.
 std::string formatOpenVpnArguments(const OpenVpnArguments& arguments);
 
 // The exact inverse: nullopt for any other text, however small the difference.

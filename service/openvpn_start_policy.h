@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "common/openvpn_arguments.h"
+#include "common/result.h"
+#include "service/user_files.h"
 
 namespace vlvpn::service {
 
@@ -67,5 +69,16 @@ bool isInAllowedFolder(const std::string& exe, const std::vector<std::filesystem
 // inside one of `allowedFolders` (resolved, as they may be given through
 // links) that unprivileged users cannot change.
 bool isAllowedOpenVpn(const std::string& exe, const std::vector<std::filesystem::path>& allowedFolders);
+
+// The executable opened without following a link, held from before its
+// checks until its process is created, so what starts is what was checked.
+// Windows: held without write or delete sharing, so it can be neither
+// changed nor renamed nor replaced meanwhile. Linux: started from the
+// descriptor. Fails when the path is not a plain file.
+Result<OpenedFile, OsError> holdExecutable(const std::string& exe);  // per platform
+
+// True when `exe` still names the held file (Linux: the same device and
+// inode; Windows: reached by that path through no junction or link).
+bool isHeldFileAt(const OpenedFile& held, const std::string& exe);  // per platform
 
 }  // namespace vlvpn::service

@@ -1,6 +1,8 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <iterator>
 
 #include "service/openvpn_start_policy.h"
@@ -35,6 +37,23 @@ bool isProtectedFromUsers(const std::filesystem::path& file) {
     if (sharedWrite && (last || !S_ISDIR(info.st_mode) || !(info.st_mode & S_ISVTX))) return false;
   }
   return true;
+}
+
+Result<OpenedFile, OsError> holdExecutable(const std::string& exe) {
+  // O_PATH: the service needs no right on the file to hold it, and the
+  // kernel can still start it through /proc/self/fd.
+  const int fd = ::open(exe.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  if (fd < 0) return OsError{"open", static_cast<uint32_t>(errno)};
+  OpenedFile held(fd);
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return OsError{"open", EACCES};
+  return held;
+}
+
+bool isHeldFileAt(const OpenedFile& held, const std::string& exe) {
+  struct stat heldInfo {}, pathInfo {};
+  return ::fstat(static_cast<int>(held.native()), &heldInfo) == 0 && ::lstat(exe.c_str(), &pathInfo) == 0 &&
+         heldInfo.st_dev == pathInfo.st_dev && heldInfo.st_ino == pathInfo.st_ino;
 }
 
 }  // namespace vlvpn::service

@@ -1,6 +1,9 @@
 #include <windows.h>
 
 #include "common/win32/wide.h"
+#include "common/path_bytes.h"
+#include "common/win32/unique_handle.h"
+#include "service/file_checks_win32.h"
 #include "service/openvpn_start_policy.h"
 
 namespace vlvpn::service {
@@ -30,5 +33,19 @@ bool isOpenVpnFileName(std::string_view fileName) { return _stricmp(std::string(
 const PathStyle& nativePathStyle() { return kWindowsPaths; }
 
 bool isProtectedFromUsers(const std::filesystem::path&) { return true; }
+
+Result<OpenedFile, OsError> holdExecutable(const std::string& exe) {
+  // Reading stays shared, so the loader can map the image; writing,
+  // renaming and deleting do not.
+  UniqueFileHandle handle(CreateFileW(pathFromUtf8(exe).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return OsError{"CreateFileW", GetLastError()};
+  if (!isPlainFile(handle.get())) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+  return OpenedFile(reinterpret_cast<intptr_t>(handle.release()));
+}
+
+bool isHeldFileAt(const OpenedFile& held, const std::string& exe) {
+  return isReachedByPath(reinterpret_cast<HANDLE>(held.native()), pathFromUtf8(exe));
+}
 
 }  // namespace vlvpn::service

@@ -40,7 +40,12 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
 
   std::error_code error;
   if (!std::filesystem::exists(pathFromUtf8(exe), error)) return refuse("ERR exe_not_found", exe);
-  if (!isAllowedOpenVpn(exe, settings_.allowedFolders)) return refuse("ERR exe_not_allowed", exe);
+  // Held from here to the start, so a name swapped after the checks
+  // cannot make the service start something else.
+  auto executable = holdExecutable(exe);
+  if (!executable || !isAllowedOpenVpn(exe, settings_.allowedFolders) || !isHeldFileAt(executable.value(), exe)) {
+    return refuse("ERR exe_not_allowed", exe);
+  }
   const auto profileFolder = pathFromUtf8(arguments->configPath).parent_path();
   if (!isFreeOfLinks(profileFolder) || !isAbsentOrPlainFile(pathFromUtf8(arguments->logPath)) ||
       (arguments->credentialsPath && !isAbsentOrPlainFile(pathFromUtf8(*arguments->credentialsPath)))) {
@@ -71,9 +76,13 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
   OpenVpnArguments launched = *arguments;
   launched.configPath = utf8FromPath(privateConfig);
   if (files.value().credentials) launched.credentialsPath = utf8FromPath(privateCredentials);
-  if (files.value().log && !childLogPath().empty()) launched.logPath = childLogPath();
+  // OpenVPN writes the log the service opened for the user: through the
+  // name childLogPath() gives it, or as its standard output where there is
+  // no such name.
+  if (files.value().log) launched.logPath = childLogPath();
   LaunchSpec spec;
   spec.exe = exe;
+  spec.exeFile = executable.value().native();
   spec.argumentString = formatOpenVpnArguments(launched) + " " + kScriptSecurity[0] + " " + kScriptSecurity[1];
   spec.argumentVector = openVpnArgumentVector(launched);
   spec.argumentVector.insert(spec.argumentVector.end(), std::begin(kScriptSecurity), std::end(kScriptSecurity));

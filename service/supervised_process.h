@@ -15,16 +15,20 @@ namespace vlvpn::service {
 
 struct LaunchSpec {
   std::string exe;                           // UTF-8, absolute
+  // The executable held open since it was checked (holdExecutable); Linux
+  // starts it from this descriptor rather than by name. -1: by name.
+  intptr_t exeFile = -1;
   std::string argumentString;                // Windows: the command line after the quoted exe
   std::vector<std::string> argumentVector;   // Linux: the arguments after the program name
   std::filesystem::path outputFile;          // standard output and error appended here; empty: none
-  // A log file opened for the user (Linux: a descriptor), which the child
-  // inherits and names by childLogPath(); -1: none.
+  // A log file opened for the user, which the child inherits: Linux, a
+  // descriptor named by childLogPath(); Windows, a HANDLE that becomes its
+  // standard output (standard error still goes to outputFile). -1: none.
   intptr_t logFile = -1;
 };
 
 // How OpenVPN names the inherited log file in its --log argument; "" where
-// the platform passes none.
+// there is no such name and the log is OpenVPN's standard output instead.
 std::string childLogPath();  // per platform
 
 class SupervisedProcess {

@@ -107,8 +107,12 @@ class PosixLauncher final : public ProcessLauncher {
     for (auto& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);
 
+    // The kernel resolves /proc/self/fd/N in the child before the close-on-exec
+    // descriptor goes, so the file started is the one held, whatever the
+    // name points to by now.
+    const std::string start = spec.exeFile >= 0 ? "/proc/self/fd/" + std::to_string(spec.exeFile) : spec.exe;
     pid_t pid = -1;
-    const int error = posix_spawn(&pid, spec.exe.c_str(), &spawn.actions, &spawn.attributes, argv.data(), environ);
+    const int error = posix_spawn(&pid, start.c_str(), &spawn.actions, &spawn.attributes, argv.data(), environ);
     if (error != 0) return OsError{"posix_spawn", static_cast<uint32_t>(error)};
     return std::unique_ptr<SupervisedProcess>(std::make_unique<PosixProcess>(pid));
   }

@@ -45,22 +45,33 @@ class Win32Launcher final : public ProcessLauncher {
                                FILE_ATTRIBUTE_NORMAL, nullptr));
     }
 
+    // The user's log, as an inheritable copy: the service's own handle is
+    // not inheritable, so no other child could ever get it.
+    UniqueHandle userLog;
+    if (spec.logFile >= 0 &&
+        !DuplicateHandle(GetCurrentProcess(), reinterpret_cast<HANDLE>(spec.logFile), GetCurrentProcess(), userLog.put(),
+                         0, TRUE, DUPLICATE_SAME_ACCESS)) {
+      return OsError{"DuplicateHandle", GetLastError()};
+    }
+
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
-    if (output) {
+    if (output || userLog) {
       startup.dwFlags |= STARTF_USESTDHANDLES;
       startup.hStdInput = nullptr;
-      startup.hStdOutput = output.get();
-      startup.hStdError = output.get();
+      startup.hStdOutput = userLog ? userLog.get() : output.get();
+      startup.hStdError = output ? output.get() : userLog.get();
     }
     PROCESS_INFORMATION info{};
-    const BOOL created = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, output ? TRUE : FALSE,
+    const bool inherit = output || userLog;
+    const BOOL created = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, inherit ? TRUE : FALSE,
                                         CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP, nullptr,
                                         folder.empty() ? nullptr : folder.c_str(), &startup, &info);
     const DWORD error = GetLastError();
-    output.reset();  // the child holds its own inherited copy
+    output.reset();  // the child holds its own inherited copies
+    userLog.reset();
     if (!created) return OsError{"CreateProcessW", error};
     CloseHandle(info.hThread);
     return std::unique_ptr<SupervisedProcess>(std::make_unique<Win32Process>(UniqueHandle(info.hProcess), info.dwProcessId));

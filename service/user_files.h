@@ -36,7 +36,7 @@ Result<std::string, OsError> readPlainFile(const std::filesystem::path& file);
 Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const std::string& content);
 
 // A file opened on a user's behalf; closed with the object. Linux: a
-// descriptor; -1 is empty.
+// descriptor; Windows: a HANDLE; -1 is empty.
 class OpenedFile {
  public:
   OpenedFile() = default;
@@ -61,7 +61,8 @@ class OpenedFile {
 // The files of one OpenVPN start as the requesting user may have them:
 // the configuration and the credentials read, and the log opened for
 // writing (created for them, emptied), each reached without following a
-// link anywhere in its path. With no known user (Windows for now) the files
+// link anywhere in its path (Windows: through no junction or link, and
+// only what the client's token is granted). With no known user the files
 // are read with the service's rights as readPlainFile does, and no log is
 // opened. Fails when the user may not read a file, a file is too large, or
 // a path holds a link.

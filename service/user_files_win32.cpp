@@ -1,7 +1,11 @@
 #include <windows.h>
+#include <aclapi.h>
 #include <sddl.h>
 
+
+#include "common/path_bytes.h"
 #include "common/win32/unique_handle.h"
+#include "service/file_checks_win32.h"
 #include "service/user_files.h"
 
 namespace vlvpn::service {
@@ -78,18 +82,122 @@ Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const 
 
 }  // namespace vlvpn::service
 
+// ---------------------------------------------------------------------------
+// Reading a user's files for that user.
+//
+// The client allows identification only, so the service cannot open files
+// as the user. Instead it opens each file itself without following a
+// reparse point, makes sure the handle is the file the path names (its final
+// path, which resolves any junction swapped into the folders, is the path
+// asked for), and asks the system whether the client's token may read it,
+// or write it, from the file's own security descriptor. What is read is then
+// what the handle holds, which no later swap can change.
+
 namespace vlvpn::service {
+namespace {
+
+// Whether the owner of `token` is granted `desired` (generic file rights
+// allowed) on the object behind `handle`, which must carry READ_CONTROL.
+bool tokenMayAccess(HANDLE token, HANDLE handle, DWORD desired) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      nullptr, nullptr, nullptr, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  GENERIC_MAPPING mapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  MapGenericMask(&desired, &mapping);
+  PRIVILEGE_SET privileges{};
+  DWORD privilegesLength = sizeof privileges;
+  DWORD granted = 0;
+  BOOL allowed = FALSE;
+  const BOOL checked =
+      AccessCheck(descriptor, token, desired, &mapping, &privileges, &privilegesLength, &granted, &allowed);
+  LocalFree(descriptor);
+  return checked && allowed;
+}
+
+Result<std::string, OsError> readAll(HANDLE handle) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle, &size)) return lastError("GetFileSizeEx");
+  if (static_cast<uint64_t>(size.QuadPart) > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};
+  std::string content;
+  char buffer[8192];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) return lastError("ReadFile");
+    if (n == 0) return content;
+    content.append(buffer, n);
+    if (content.size() > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};  // it grew meanwhile
+  }
+}
+
+// The file the user may read, read. Writing and deleting stay shared out
+// while it is read, so the user's own programs are not disturbed.
+Result<std::string, OsError> readForUser(HANDLE token, const std::filesystem::path& file) {
+  UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!handle) return lastError("CreateFileW");
+  if (!isPlainFile(handle.get()) || !isReachedByPath(handle.get(), file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+  if (!tokenMayAccess(token, handle.get(), FILE_GENERIC_READ)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
+  return readAll(handle.get());
+}
+
+// The user's log, opened for writing and emptied, as OpenVPN's --log would:
+// an existing file the user may write, or a new one in a folder where the
+// user may add files. The handle is not inheritable; the launcher hands a
+// copy to OpenVPN.
+Result<OpenedFile, OsError> openLogForUser(HANDLE token, const std::filesystem::path& file) {
+  const auto folderPath = file.parent_path();
+  // Held without delete sharing, the folder cannot be renamed or replaced
+  // until the log is open.
+  UniqueFileHandle folder(CreateFileW(folderPath.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder) return lastError("CreateFileW");
+  if (!isReachedByPath(folder.get(), folderPath)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+
+  // Shared like OpenVPN's own log: the desktop program reads it while it
+  // grows, and the next start opens it while this OpenVPN still writes.
+  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const DWORD access = GENERIC_WRITE | READ_CONTROL;
+  UniqueFileHandle log(
+      CreateFileW(file.c_str(), access, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (log) {
+    if (!tokenMayAccess(token, log.get(), FILE_GENERIC_WRITE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
+  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    if (!tokenMayAccess(token, folder.get(), FILE_ADD_FILE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
+    log.reset(CreateFileW(file.c_str(), access, sharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!log) return lastError("CreateFileW");
+  } else {
+    return lastError("CreateFileW");
+  }
+  if (!isPlainFile(log.get()) || !isReachedByPath(log.get(), file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+  if (!SetEndOfFile(log.get())) return lastError("SetEndOfFile");
+  return OpenedFile(reinterpret_cast<intptr_t>(log.release()));
+}
+
+}  // namespace
 
 void OpenedFile::close() {
   if (native_ >= 0) CloseHandle(reinterpret_cast<HANDLE>(native_));
   native_ = -1;
 }
 
-// The pipe's client is not impersonated yet: the files are read with the
-// service's rights, without following a reparse point at their last
-// component.
-Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester&, const OpenVpnArguments& arguments) {
-  return readProfileFilesAsService(arguments);
+Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments) {
+  if (!requester.token) return readProfileFilesAsService(arguments);
+  const HANDLE token = requester.token.get();
+  UserProfileFiles files;
+  auto config = readForUser(token, pathFromUtf8(arguments.configPath));
+  if (!config) return config.error();
+  files.config = std::move(config).value();
+  if (arguments.credentialsPath) {
+    auto credentials = readForUser(token, pathFromUtf8(*arguments.credentialsPath));
+    if (!credentials) return credentials.error();
+    files.credentials = std::move(credentials).value();
+  }
+  auto log = openLogForUser(token, pathFromUtf8(arguments.logPath));
+  if (!log) return log.error();
+  files.log = std::move(log).value();
+  return files;
 }
 
 }  // namespace vlvpn::service

@@ -1,6 +1,7 @@
 // A stand-in for openvpn.exe in the Windows tests: under Wine a Linux program
 // started through CreateProcessW has no process handle. It notes its command
-// line in the --log file and on standard output. A configuration holding the
+// line in the --log file, or without --log on standard output, as OpenVPN
+// logs; it says it started on standard error. A configuration holding the
 // line "# fake-openvpn: management" also gets OpenVPN's management interface
 // on the --management address, as the real OpenVPN speaks it: WAIT at first,
 // CONNECTED after 300 ms, and "signal SIGTERM" ends it. Any other
@@ -8,6 +9,9 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <cwchar>
@@ -38,7 +42,10 @@ Options readOptions(int argc, wchar_t** argv) {
 }
 
 void appendLog(const Options& options, const std::string& line) {
-  if (FILE* log = _wfopen(options.log.c_str(), L"ab")) {
+  if (options.log.empty()) {
+    std::printf("%s\n", line.c_str());
+    std::fflush(stdout);
+  } else if (FILE* log = _wfopen(options.log.c_str(), L"ab")) {
     std::fprintf(log, "%s\n", line.c_str());
     std::fclose(log);
   }
@@ -122,10 +129,16 @@ int serveManagement(const Options& options) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  std::wprintf(L"fake openvpn started\n");
-  std::fflush(stdout);
+  std::fputs("fake openvpn started\n", stderr);
+  std::fflush(stderr);
+  // Line ends as they are written, whether the log is a named file or
+  // the standard output the service handed over.
+  _setmode(_fileno(stdout), _O_BINARY);
   const Options options = readOptions(argc, argv);
-  if (FILE* log = _wfopen(options.log.c_str(), L"wb")) {
+  if (options.log.empty()) {
+    for (int j = 0; j < argc; ++j) std::printf("%ls\n", argv[j]);
+    std::fflush(stdout);
+  } else if (FILE* log = _wfopen(options.log.c_str(), L"wb")) {
     for (int j = 0; j < argc; ++j) std::fprintf(log, "%ls\n", argv[j]);
     std::fclose(log);
   }

@@ -155,7 +155,7 @@ TEST(WindowsService, SupervisesAChildProcess) {
   EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK STOPPED");
   std::ifstream captured(service.dataFolder / "openvpn-stderr.log", std::ios::binary);
   const std::string output{std::istreambuf_iterator<char>(captured), std::istreambuf_iterator<char>()};
-  EXPECT_NE(output.find("fake openvpn started"), std::string::npos) << "output of both children accumulates";
+  EXPECT_NE(output.find("fake openvpn started"), std::string::npos) << "their standard error accumulates";
 }
 
 TEST(WindowsService, FilteringPlatformUnderWine) {
