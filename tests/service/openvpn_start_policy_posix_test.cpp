@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "service/openvpn_start_policy.h"
+#include "service/supervised_process.h"
 #include "service/user_files.h"
 #include "tests/support/temp_dir.h"
 
@@ -59,6 +60,36 @@ TEST(StartPolicyPosix, LinksAndWritableFoldersAreRefused) {
 
   EXPECT_TRUE(isAllowedOpenVpn("/usr/sbin/openvpn", allowedOpenVpnFolders(dir.path())) ||
               !std::filesystem::exists("/usr/sbin/openvpn"));
+}
+
+// What starts is the file held since the check, not what its name leads
+// to by the time of the start.
+TEST(StartPolicyPosix, StartsTheHeldExecutableWhateverItsNameNowNames) {
+  test::TempDir dir;
+  const auto bin = dir.path() / "bin";
+  std::filesystem::create_directories(bin);
+  std::filesystem::copy_file("/usr/bin/touch", bin / "openvpn");
+  auto held = holdExecutable((bin / "openvpn").string());
+  ASSERT_TRUE(held);
+  EXPECT_TRUE(isHeldFileAt(held.value(), (bin / "openvpn").string()));
+
+  // Swapped for another program after the check.
+  std::filesystem::rename(bin / "openvpn", bin / "checked");
+  std::filesystem::copy_file("/bin/true", bin / "openvpn");
+  EXPECT_FALSE(isHeldFileAt(held.value(), (bin / "openvpn").string()));
+
+  LaunchSpec spec;
+  spec.exe = (bin / "openvpn").string();
+  spec.exeFile = held.value().native();
+  spec.argumentVector = {(dir.path() / "touched").string()};
+  auto child = ProcessLauncher::create()->launch(spec);
+  ASSERT_TRUE(child);
+  for (int i = 0; i < 500 && child.value()->isRunning().value_or(false); ++i) usleep(10'000);
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "touched")) << "the held program ran, not its replacement";
+
+  std::filesystem::create_symlink("/usr/bin/touch", bin / "link");
+  EXPECT_FALSE(holdExecutable((bin / "link").string())) << "a link is never held";
+  EXPECT_FALSE(holdExecutable(bin.string())) << "nor a folder";
 }
 
 TEST(UserFiles, RefuseLinksWhereTheUserControlsThePath) {

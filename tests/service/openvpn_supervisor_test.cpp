@@ -56,6 +56,7 @@ TEST_F(SupervisorTest, StartsTheCheckedCopyWithScriptsDisabled) {
   const std::string copy = utf8FromPath(data / "openvpn-config.ovpn");
   const std::string credentials = utf8FromPath(data / "openvpn-auth.txt");
   EXPECT_EQ(spec.exe, exe());
+  EXPECT_GE(spec.exeFile, 0) << "the executable checked is held for the start";
   EXPECT_EQ(spec.argumentString,
             formatOpenVpnArguments({copy, credentials, utf8FromPath(profile / "openvpn.log")}) + " --script-security 1");
   EXPECT_EQ(readAll(data / "openvpn-auth.txt"), "u\np\n") << "a private copy of the credentials too";
@@ -159,6 +160,17 @@ TEST_F(SupervisorTest, AFailedLaunchIsLoggedAndLeavesNoChild) {
   EXPECT_EQ(launcher->processes[0]->terminations, 1) << "the old child was ended first";
   EXPECT_EQ(supervisor.status(), "OK STOPPED");
   EXPECT_NE(logText().find(" CreateProcess failed (2) for cmd: \"" + exe() + "\" --config "), std::string::npos);
+}
+
+// Without a folder of its own the service has nowhere to put the checked
+// copies, and OpenVPN must never read the user's files with its rights.
+TEST_F(SupervisorTest, WithoutADataFolderNothingStarts) {
+  auto* bare = new test::FakeProcessLauncher;
+  OpenVpnSupervisor withoutFolder{std::unique_ptr<ProcessLauncher>(bare), log,
+                                  {{bin}, [](std::string_view) { return std::filesystem::path(); }}};
+  EXPECT_EQ(withoutFolder.start(exe(), args()), "ERR config_not_allowed");
+  EXPECT_TRUE(bare->launches.empty());
+  EXPECT_NE(logText().find("config_not_allowed: no service data folder"), std::string::npos) << logText();
 }
 
 TEST_F(SupervisorTest, RotatesTheCapturedOutputBeforeEachStart) {

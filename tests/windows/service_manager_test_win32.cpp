@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+#include <vector>
 
 #include "common/openvpn_arguments.h"
 #include "common/path_bytes.h"
@@ -156,6 +157,84 @@ TEST(WindowsService, SupervisesAChildProcess) {
   std::ifstream captured(service.dataFolder / "openvpn-stderr.log", std::ios::binary);
   const std::string output{std::istreambuf_iterator<char>(captured), std::istreambuf_iterator<char>()};
   EXPECT_NE(output.find("fake openvpn started"), std::string::npos) << "their standard error accumulates";
+}
+
+// A client connected to the service's pipe that sends `bytes` and then
+// waits, saying nothing more.
+UniqueFileHandle connectAndSay(const std::string& endpoint, std::string_view bytes) {
+  const std::wstring name(endpoint.begin(), endpoint.end());
+  UniqueFileHandle pipe;
+  for (int attempt = 0; attempt < 50 && !pipe; ++attempt) {
+    pipe.reset(CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!pipe) WaitNamedPipeW(name.c_str(), 100);
+  }
+  DWORD written = 0;
+  if (pipe && !bytes.empty()) WriteFile(pipe.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  return pipe;
+}
+
+bool hasReplyWaiting(HANDLE pipe) {
+  DWORD available = 0;
+  return PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) && available > 0;
+}
+
+TEST(WindowsService, AnswersEveryoneElseWhileClientsTrickleOrSayNothing) {
+  TempDir scratch;
+  KillSwitchService service(scratch.path());
+  ASSERT_TRUE(service.waitUntilAnswering());
+
+  // More clients than the service has threads, half of them halfway
+  // through a request: none of them may hold up anyone else.
+  std::vector<UniqueFileHandle> idle;
+  for (int i = 0; i < 100; ++i) {
+    idle.push_back(connectAndSay(service.endpoint, i % 2 ? "OPENVPN_ST" : ""));
+    ASSERT_TRUE(idle.back()) << "client " << i << " was not let in";
+  }
+  EXPECT_EQ(service.request("PING"), "PONG");
+  EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK STOPPED");
+  EXPECT_EQ(service.request("DISABLE"), "OK");
+  for (const auto& client : idle) EXPECT_FALSE(hasReplyWaiting(client.get())) << "an unfinished request was answered";
+}
+
+// A profile whose configuration only LocalSystem may read: the service may
+// read it, the user who asks may not.
+TEST(WindowsService, RefusesProfileFilesTheRequestingUserCannotRead) {
+  TempDir scratch;
+  const auto profile = scratch.path() / "home" / "VLVPNDesk" / "profiles" / "p";
+  std::filesystem::create_directories(profile);
+  const auto config = profile / "p.ovpn";
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor,
+                                                                   nullptr));
+  SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+  UniqueFileHandle file(CreateFileW(config.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_NEW, 0, nullptr));
+  LocalFree(descriptor);
+  ASSERT_TRUE(file) << GetLastError();
+  const std::string text = "client\r\nremote 127.0.0.1 1194\r\n";
+  DWORD written = 0;
+  ASSERT_TRUE(WriteFile(file.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr));
+  file.reset();
+  const std::string args =
+      formatOpenVpnArguments({utf8FromPath(config), std::nullopt, utf8FromPath(profile / "openvpn.log")});
+  const std::string exe = utf8FromPath(builtProgram("openvpn"));
+
+  KillSwitchService service(scratch.path());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  EXPECT_EQ(service.request("OPENVPN_START\t" + exe + "\t" + args), "ERR config_not_allowed") << service.logText();
+  EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK STOPPED");
+  EXPECT_NE(service.logText().find("cannot be read (AccessCheck 5)"), std::string::npos) << service.logText();
+
+  // A configuration its user may read, beside it, starts.
+  const auto readable = profile / "readable.ovpn";
+  std::ofstream(readable, std::ios::binary) << text;
+  const std::string started = service.request(
+      "OPENVPN_START\t" + exe + "\t" +
+      formatOpenVpnArguments({utf8FromPath(readable), std::nullopt, utf8FromPath(profile / "openvpn.log")}));
+  EXPECT_TRUE(started.starts_with("OK ")) << started << "\n" << service.logText();
+  EXPECT_EQ(service.request("OPENVPN_STOP"), "OK");
+  // A null DACL lets the scratch folder go.
+  SetNamedSecurityInfoW(const_cast<wchar_t*>(config.c_str()), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                        nullptr, nullptr, nullptr);
 }
 
 TEST(WindowsService, FilteringPlatformUnderWine) {
