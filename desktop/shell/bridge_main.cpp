@@ -14,7 +14,7 @@ namespace vlvpn::shell {
 // Long enough for a connect that is waiting on OpenVPN to answer.
 constexpr std::chrono::seconds kGraceAfterEndOfInput{30};
 
-void runBridge() {
+void serveBridge() {
   useBinaryStandardStreams();
   std::ios::sync_with_stdio(false);
 
@@ -26,6 +26,10 @@ void runBridge() {
   bridge.waitForPendingCalls(kGraceAfterEndOfInput);
   std::cout.flush();
   std::fflush(nullptr);
+}
+
+void runBridge() {
+  serveBridge();
   std::_Exit(0);
 }
 

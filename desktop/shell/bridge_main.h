@@ -4,9 +4,12 @@
 
 namespace vlvpn::shell {
 
-// Runs until end of input, then waits a short while for calls still in
-// flight and ends the process at once, as the tray's exit does (workers are
-// never joined).
+// Serves until end of input, then waits a short while for calls still in
+// flight; the caller then ends the process at once, as the tray's exit
+// does (workers are never joined). Its modules' hooks stay bound.
+void serveBridge();
+
+// serveBridge(), then the process ends with exit code 0.
 [[noreturn]] void runBridge();
 
 }  // namespace vlvpn::shell

@@ -1,5 +1,7 @@
 #include "desktop/shell/desktop_modules.h"
 
+#include "desktop/shell/desktop_shell.h"
+
 #include <thread>
 
 #include "common/path_bytes.h"
@@ -13,9 +15,14 @@
 
 namespace vlvpn::shell {
 
+std::shared_ptr<tunnel::TunnelState> processTunnelState() {
+  static const auto state = std::make_shared<tunnel::TunnelState>();
+  return state;
+}
+
 tunnel::TunnelPorts makeTunnelPorts() {
   tunnel::TunnelPorts ports;
-  ports.tunnel = std::make_shared<tunnel::TunnelState>();
+  ports.tunnel = processTunnelState();
   ports.profiles = std::make_shared<tunnel::ProfileStore>(tunnel::localDataBase);
   ports.service = std::make_shared<killswitch::ServiceClient>(
       killswitch::ServicePipe::create(), killswitch::ServiceManager::create(), tunnel::openTunnelProcess);
@@ -47,7 +54,10 @@ tunnel::TunnelPorts makeTunnelPorts() {
 
 std::vector<host::ModuleTable> makeDesktopModules() {
   std::vector<host::ModuleTable> modules;
-  modules.push_back(tunnel::makeTunnelModule({.ports = makeTunnelPorts(), .chooseProfileFile = tunnel::chooseProfileFile}));
+  auto ports = makeTunnelPorts();
+  auto shell = makeShellPorts(ports.adapters);
+  modules.push_back(tunnel::makeTunnelModule(
+      {.ports = std::move(ports), .chooseProfileFile = tunnel::chooseProfileFile, .shell = std::move(shell)}));
   return modules;
 }
 

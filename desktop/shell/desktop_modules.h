@@ -9,6 +9,9 @@
 
 namespace vlvpn::shell {
 
+// The process's one tunnel record, which the window's status view reads too.
+std::shared_ptr<tunnel::TunnelState> processTunnelState();
+
 // The process's one tunnel state with the real ports around it.
 tunnel::TunnelPorts makeTunnelPorts();
 

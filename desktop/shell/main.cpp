@@ -1,13 +1,24 @@
-// VLVPNDesk's entry point.
-#include <cstdio>
+// VLVPNDesk's entry point: one instance per user, then the shell.
+#include <string>
 #include <string_view>
 
-#include "desktop/shell/bridge_main.h"
+#include "desktop/shell/desktop_shell.h"
+#include "desktop/shell/launch_at_login.h"
+#include "desktop/shell/launch_entries.h"
+#include "desktop/shell/single_instance.h"
 
 int main(int argc, char** argv) {
+  using namespace vlvpn::shell;
+  std::string commandLine;
+  ShellStart start;
   for (int i = 1; i < argc; ++i) {
-    if (std::string_view(argv[i]) == "--bridge") vlvpn::shell::runBridge();
+    commandLine.append(argv[i]).append(" ");
+    if (std::string_view(argv[i]) == "--bridge") start.bridge = true;
   }
-  std::fputs("VLVPNDesk: the window host is not part of this build yet; run with --bridge\n", stderr);
-  return 2;
+  if (!claimSingleInstance()) return 0;
+  if (isLogOnStart(commandLine)) {
+    markLaunchedAtStartup();
+    start.startHidden = true;
+  }
+  return runDesktop(start);
 }

@@ -35,9 +35,9 @@ json pickedFileJson(const PickedFile& picked) {
   return {{"fileName", picked.fileName}, {"content", picked.content}, {"sourceDirectory", picked.sourceDirectory}};
 }
 
+// The hooks but adapterChangedHook, which Initialize binds first.
 void bindEventHooks(const host::EventEmitter& emit) {
   // Each hook is emptied and refilled, so events reach the newest instance only.
-  adapterChangedHook.set([emit](bool up) { emit("tunnelAdapterChanged", json{{"up", up}}); });
   menuActionHook.set([emit](const json& payload) { emit("menuBarAction", payload); });
   windowShownHook.set([emit] { emit("appWindowDidShow", std::nullopt); });
   windowHiddenHook.set([emit] { emit("appWindowDidHide", std::nullopt); });
@@ -57,6 +57,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
   const auto adapters = ports.adapters;
   const auto network = ports.network;
   const auto locate = ports.locateOpenVpn;
+  const ShellPorts shell = deps.shell;
   // For methods that never reject: `fallback` when no worker can be started.
   const auto onWorker = [startThread](Promise promise, std::function<json()> work, json fallback) {
     host::resolveOnWorker(std::move(promise), std::move(work), std::move(fallback), startThread);
@@ -208,24 +209,59 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
              startThread);
        }},
       pending("terminateApps", {L}),
-      pending("setMenuBarVisible", {B}),
-      pending("updateMenuBarMenu", {S}),
-      pending("activateApp", {}),
-      pending("isAppWindowVisible", {}),
-      pending("notifyVpnConnectedOnHide", {}),
-      pending("requestNotificationPermission", {}),
-      pending("setLaunchAtLogin", {B}),
-      pending("getLaunchAtLogin", {}),
-      pending("wasLaunchedAtStartup", {}),
+      {"setMenuBarVisible", {B},
+       [shell](const Args& a, Promise promise) {
+         shell.setTrayIconVisible(a.boolean(0));
+         shell.ensureTray();
+         promise.resolve(a.boolean(0));
+       }},
+      {"updateMenuBarMenu", {S},
+       [shell](const Args& a, Promise promise) {
+         shell.updateMenuModel(a.string(0));
+         shell.ensureTray();
+         promise.resolve(true);
+       }},
+      {"activateApp", {},
+       [shell](const Args&, Promise promise) {
+         shell.showMainWindow();
+         promise.resolve(true);
+       }},
+      {"isAppWindowVisible", {}, [shell](const Args&, Promise promise) { promise.resolve(shell.isMainWindowVisible()); }},
+      {"notifyVpnConnectedOnHide", {},
+       [shell](const Args&, Promise promise) {
+         shell.onMainWindowHidden();
+         promise.resolve(true);
+       }},
+      {"requestNotificationPermission", {}, [](const Args&, Promise promise) { promise.resolve(true); }},
+      // The system may take its time with a startup task, so each call
+      // waits on a thread of its own.
+      {"setLaunchAtLogin", {B},
+       [shell, startThread](const Args& a, Promise promise) {
+         const bool enabled = a.boolean(0);
+         host::runOnWorker(
+             std::move(promise), [shell, enabled](const Promise& p) { p.resolve(shell.applyLaunchAtLogin(enabled)); },
+             startThread);
+       }},
+      {"getLaunchAtLogin", {},
+       [shell, startThread](const Args&, Promise promise) {
+         host::runOnWorker(
+             std::move(promise), [shell](const Promise& p) { p.resolve(shell.readLaunchAtLogin()); }, startThread);
+       }},
+      {"wasLaunchedAtStartup", {},
+       [shell](const Args&, Promise promise) { promise.resolve(shell.wasLaunchedAtStartup()); }},
       pending("writeUserDefaults", {S, S}),
       pending("readUserDefaults", {S}),
       pending("writeKeychainItem", {S, S, S}),
       pending("readKeychainItem", {S, S}),
       pending("deleteKeychainItem", {S, S}),
   };
-  module.initialize = [](host::EventEmitter emit) {
+  module.initialize = [shell](host::EventEmitter emit) {
+    // The watcher's first event needs its hook; the tray's first icon
+    // comes once every hook is bound.
+    adapterChangedHook.set([emit](bool up) { emit("tunnelAdapterChanged", json{{"up", up}}); });
+    shell.watchInterfaceChanges();
     bindEventHooks(emit);
-    // The interface-change watcher and the tray thread start here once they exist.
+    shell.ensureTray();
   };
   return module;
 }

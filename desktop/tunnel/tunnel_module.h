@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "desktop/host/module.h"
+#include "desktop/tunnel/shell_ports.h"
 #include "desktop/tunnel/tunnel_ports.h"
 
 namespace vlvpn::tunnel {
@@ -19,6 +20,7 @@ inline constexpr const char* kTunnelModuleName = "VLVPNTunnel";
 struct TunnelModuleDeps {
   TunnelPorts ports;
   std::function<std::optional<std::filesystem::path>()> chooseProfileFile = nullptr;
+  ShellPorts shell = {};
 };
 
 // The 37 methods in registration order, the six events in declaration order,

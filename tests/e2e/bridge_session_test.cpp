@@ -3,6 +3,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/support/bridge_client.h"
 #include "tests/support/child_process.h"
 #include "tests/support/test_environment.h"
 #include "tests/support/temp_dir.h"
@@ -17,7 +18,7 @@ using namespace std::chrono_literals;
 class BridgeSession {
  public:
   explicit BridgeSession(const EnvironmentOverrides& environment)
-      : child_(ChildProcess::start(builtProgram("VLVPNDesk"), {"--bridge"}, environment)) {}
+      : child_(ChildProcess::start(builtProgram("VLVPNDesk"), {"--bridge"}, withOwnInstance(environment))) {}
 
   bool started() const { return child_ != nullptr; }
   ChildProcess& child() { return *child_; }

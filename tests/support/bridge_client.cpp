@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <random>
 #include <thread>
 
 #include "common/path_bytes.h"
@@ -11,8 +14,21 @@ namespace vlvpn::test {
 
 using nlohmann::json;
 
-BridgeClient::BridgeClient(const EnvironmentOverrides& environment, const std::vector<std::string>& wrapper) {
+EnvironmentOverrides withOwnInstance(EnvironmentOverrides environment) {
+  static const unsigned run = std::random_device{}();
+  static std::atomic<int> counter{0};
+  const bool named = std::any_of(environment.begin(), environment.end(),
+                                 [](const auto& entry) { return entry.first == "VLVPN_DESK_INSTANCE"; });
+  if (!named) {
+    environment.emplace_back("VLVPN_DESK_INSTANCE",
+                             "test-" + std::to_string(run) + "-" + std::to_string(++counter));
+  }
+  return environment;
+}
+
+BridgeClient::BridgeClient(const EnvironmentOverrides& given, const std::vector<std::string>& wrapper) {
   const auto program = builtProgram("VLVPNDesk");
+  const EnvironmentOverrides environment = withOwnInstance(given);
   if (wrapper.empty()) {
     child_ = ChildProcess::start(program, {"--bridge"}, environment);
     return;
@@ -47,12 +63,37 @@ json BridgeClient::answerTo(const json& id, std::chrono::seconds timeout) {
     auto line = child_->readLine(left);
     if (!line) break;
     json message = json::parse(*line, nullptr, false);
-    if (!message.is_object() || !message.contains("id")) continue;
+    if (!message.is_object()) continue;
+    if (message.contains("event")) {
+      events_.push_back(std::move(message));
+      continue;
+    }
+    if (!message.contains("id")) continue;
     if (message["id"] == id) return message;
     early_.push_back(std::move(message));
   }
   ADD_FAILURE() << "no answer to call " << id;
   return json();
+}
+
+std::optional<json> BridgeClient::nextEvent(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (events_.empty()) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    auto line = child_->readLine(left);
+    if (!line) return std::nullopt;
+    json message = json::parse(*line, nullptr, false);
+    if (!message.is_object()) continue;
+    if (message.contains("event")) {
+      events_.push_back(std::move(message));
+    } else if (message.contains("id")) {
+      early_.push_back(std::move(message));
+    }
+  }
+  json event = std::move(events_.front());
+  events_.erase(events_.begin());
+  return event;
 }
 
 json BridgeClient::waitForState(const std::string& state, std::chrono::seconds timeout) {

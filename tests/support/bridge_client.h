@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,11 @@
 #include "tests/support/child_process.h"
 
 namespace vlvpn::test {
+
+// `environment` with a VLVPN_DESK_INSTANCE of its own added (unless it has
+// one), so programs of tests running side by side never meet as one user's
+// instances.
+EnvironmentOverrides withOwnInstance(EnvironmentOverrides environment);
 
 class BridgeClient {
  public:
@@ -30,13 +36,18 @@ class BridgeClient {
   // Sends a call without waiting; its answer comes with answerTo(id).
   int send(const std::string& method, nlohmann::json args = nlohmann::json::array());
 
+  // The next event ({"event", "body"}) in arrival order, or nullopt when
+  // none comes within `timeout`; answers on the way are kept for answerTo.
+  std::optional<nlohmann::json> nextEvent(std::chrono::milliseconds timeout);
+
   // getStatus until its "state" is `state` (or `timeout` passes); the last status.
   nlohmann::json waitForState(const std::string& state, std::chrono::seconds timeout);
 
  private:
   std::unique_ptr<ChildProcess> child_;
   int lastId_ = 0;
-  std::vector<nlohmann::json> early_;  // answers that came while waiting for another
+  std::vector<nlohmann::json> early_;   // answers that came while waiting for another
+  std::vector<nlohmann::json> events_;  // events not yet taken
 };
 
 }  // namespace vlvpn::test

@@ -216,5 +216,61 @@ TEST_F(TunnelModuleTest, InitializeBindsTheHooksToTheNewestInstance) {
   menuActionHook.clear();
 }
 
+// The shell's methods reach the shell in the order the tray needs: the
+// state first, then the redraw.
+TEST(TunnelModuleShell, PassesTrayWindowAndLogOnCallsToTheShell) {
+  test::TunnelRig rig;
+  std::vector<std::string> calls;
+  std::mutex callsMutex;
+  const auto note = [&](std::string what) {
+    std::lock_guard lock(callsMutex);
+    calls.push_back(std::move(what));
+  };
+  ShellPorts shell;
+  shell.ensureTray = [&] { note("ensureTray"); };
+  shell.setTrayIconVisible = [&](bool visible) { note(visible ? "icon on" : "icon off"); };
+  shell.updateMenuModel = [&](std::string_view model) { note("model " + std::string(model)); };
+  shell.showMainWindow = [&] { note("show"); };
+  shell.isMainWindowVisible = [] { return true; };
+  shell.onMainWindowHidden = [&] { note("hidden"); };
+  shell.applyLaunchAtLogin = [&](bool enabled) {
+    note(enabled ? "log-on on" : "log-on off");
+    return !enabled;
+  };
+  shell.readLaunchAtLogin = [] { return true; };
+  shell.wasLaunchedAtStartup = [] { return true; };
+  shell.watchInterfaceChanges = [&] { note(adapterChangedHook.isSet() ? "watch, hook set" : "watch, no hook"); };
+  auto module = makeTunnelModule({.ports = rig.ports, .shell = shell});
+
+  EXPECT_EQ(call(module, "setMenuBarVisible", {false}).value(), false);
+  EXPECT_EQ(call(module, "updateMenuBarMenu", {R"({"connected":true})"}).value(), true);
+  EXPECT_EQ(call(module, "activateApp").value(), true);
+  EXPECT_EQ(call(module, "isAppWindowVisible").value(), true);
+  EXPECT_EQ(call(module, "notifyVpnConnectedOnHide").value(), true);
+  EXPECT_EQ(call(module, "requestNotificationPermission").value(), true);
+  EXPECT_EQ(call(module, "setLaunchAtLogin", {true}).value(), false) << "what the shell says now holds";
+  EXPECT_EQ(call(module, "getLaunchAtLogin").value(), true);
+  EXPECT_EQ(call(module, "wasLaunchedAtStartup").value(), true);
+  EXPECT_EQ(calls, (std::vector<std::string>{"icon off", "ensureTray", R"(model {"connected":true})", "ensureTray",
+                                             "show", "hidden", "log-on on"}));
+
+  // Initialize: the adapter hook before the watcher, the tray last.
+  adapterChangedHook.clear();
+  calls.clear();
+  module.initialize([](const std::string&, const std::optional<json>&) {});
+  EXPECT_EQ(calls, (std::vector<std::string>{"watch, hook set", "ensureTray"}));
+
+  TunnelPorts failing = rig.ports;
+  failing.startThread = [](std::function<void()>) {
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+  };
+  auto noThreads = makeTunnelModule({.ports = failing, .shell = shell});
+  EXPECT_EQ(call(noThreads, "setLaunchAtLogin", {true}).error().message, host::kWorkerStartFailed);
+  EXPECT_EQ(call(noThreads, "getLaunchAtLogin").error().message, host::kWorkerStartFailed);
+  for (auto* hook : {&windowShownHook, &windowHiddenHook, &systemResumedHook, &systemSleepingHook}) hook->clear();
+  adapterChangedHook.clear();
+  menuActionHook.clear();
+}
+
 }  // namespace
 }  // namespace vlvpn::tunnel
