@@ -18,6 +18,7 @@
 #include "desktop/shell/status_view.h"
 #include "desktop/shell/tray.h"
 #include "common/win32/wide.h"
+#include "desktop/tunnel/tunnel_session.h"
 
 namespace vlvpn::shell {
 namespace {
@@ -89,6 +90,8 @@ class StatusView {
       return CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_CENTER, 0, y, 10, height, parent, nullptr,
                              GetModuleHandleW(nullptr), nullptr);
     };
+    shield_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON | SS_CENTERIMAGE, 0, 0, 10, 10,
+                              parent, nullptr, GetModuleHandleW(nullptr), nullptr);
     product_ = label(0, 40);
     state_ = label(0, 28);
     profile_ = label(0, 24);
@@ -109,11 +112,20 @@ class StatusView {
   StatusView(const StatusView&) = delete;
   StatusView& operator=(const StatusView&) = delete;
 
+  // The state line in the tray's colours: green when connected, grey
+  // otherwise.
+  LRESULT colour(HWND control, HDC dc) const {
+    SetBkMode(dc, TRANSPARENT);
+    if (control == state_) SetTextColor(dc, connected_ ? RGB(38, 166, 84) : RGB(110, 116, 126));
+    return reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+  }
+
   void layout() {
     RECT client{};
     GetClientRect(parent_, &client);
     const int width = client.right - client.left;
     const int middle = (client.bottom - client.top) / 2;
+    MoveWindow(shield_, 0, middle - 220, width, 136, TRUE);
     MoveWindow(product_, 0, middle - 70, width, 44, TRUE);
     MoveWindow(state_, 0, middle - 10, width, 30, TRUE);
     MoveWindow(profile_, 0, middle + 26, width, 26, TRUE);
@@ -130,6 +142,14 @@ class StatusView {
     const StatusLines lines = statusViewLines(tunnelState, profile);
     if (lines == shown_) return;
     shown_ = lines;
+    connected_ = tunnelState == tunnel::kStateConnected;
+    const HICON icon = static_cast<HICON>(LoadImageW(GetModuleHandleW(nullptr),
+                                                     MAKEINTRESOURCEW(connected_ ? kIconTrayConnected : kIconTrayDisconnected),
+                                                     IMAGE_ICON, 128, 128, LR_DEFAULTCOLOR));
+    if (icon) {
+      const HICON previous = reinterpret_cast<HICON>(SendMessageW(shield_, STM_SETICON, reinterpret_cast<WPARAM>(icon), 0));
+      if (previous) DestroyIcon(previous);
+    }
     SetWindowTextW(product_, toWide(lines.product).c_str());
     SetWindowTextW(state_, toWide(lines.state).c_str());
     SetWindowTextW(profile_, toWide(lines.profile).c_str());
@@ -137,7 +157,8 @@ class StatusView {
 
  private:
   HWND parent_;
-  HWND product_, state_, profile_;
+  HWND shield_, product_, state_, profile_;
+  bool connected_ = false;
   HFONT titleFont_, textFont_;
   StatusLines shown_{u"-", u"-", u"-"};
 };
@@ -163,15 +184,14 @@ int runDesktop(const ShellStart& start) {
     window.hide();
     onMainWindowHidden();
   });
-  window.onMessage([&status](UINT message, WPARAM wParam, LPARAM, LRESULT& result) {
+  window.onMessage([&status](UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) {
     if (message == WM_TIMER && wParam == kStatusTimer) {
       status.refresh();
       result = 0;
       return true;
     }
     if (message == WM_CTLCOLORSTATIC) {
-      SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
-      result = reinterpret_cast<LRESULT>(GetSysColorBrush(COLOR_WINDOW));
+      result = status.colour(reinterpret_cast<HWND>(lParam), reinterpret_cast<HDC>(wParam));
       return true;
     }
     return false;

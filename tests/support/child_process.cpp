@@ -67,6 +67,8 @@ std::optional<std::string> ChildProcess::readLine(std::chrono::milliseconds time
   return line;
 }
 
+uint32_t ChildProcess::pid() const { return os_->pid(); }
+
 std::optional<int> ChildProcess::waitForExit(std::chrono::milliseconds timeout) { return os_->wait(timeout); }
 
 }  // namespace vlvpn::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -37,6 +38,7 @@ class ChildProcess {
   void requestStop();
   // Ends the program at once (SIGKILL; TerminateProcess).
   void kill();
+  uint32_t pid() const;
   // The exit code, or nullopt when the program is still running after `timeout`.
   std::optional<int> waitForExit(std::chrono::milliseconds timeout);
 

@@ -1,6 +1,8 @@
 // The platform half of ChildProcess.
 #pragma once
 
+#include <cstdint>
+
 #include "tests/support/child_process.h"
 
 namespace vlvpn::test {
@@ -17,6 +19,7 @@ class ChildProcess::Os {
   std::optional<int> wait(std::chrono::milliseconds timeout);
   void kill();
   void requestStop();
+  uint32_t pid() const;
 
   struct State;
   std::unique_ptr<State> state;

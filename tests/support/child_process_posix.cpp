@@ -113,6 +113,8 @@ void ChildProcess::Os::requestStop() {
   if (!state->exitCode) ::kill(state->pid, SIGTERM);
 }
 
+uint32_t ChildProcess::Os::pid() const { return static_cast<uint32_t>(state->pid); }
+
 void ChildProcess::Os::kill() {
   if (!state->exitCode) ::kill(state->pid, SIGKILL);
 }

@@ -16,6 +16,8 @@ struct ChildProcess::Os::State {
 
 ChildProcess::Os::~Os() = default;
 
+uint32_t ChildProcess::Os::pid() const { return GetProcessId(state->process.get()); }
+
 namespace {
 
 // Windows' own quoting rules, so CommandLineToArgvW gives each argument back.
