@@ -1,6 +1,8 @@
 // The Linux desktop program as a user's session sees it: one instance per
 // user, the start at log-on, and the tunnel adapter's carrier reported as
 // it comes and goes.
+#include <systemd/sd-bus.h>
+
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -58,6 +60,66 @@ TEST(DesktopShell, LaunchAtLogOnWritesTheAutostartEntryAndALogOnStartSaysSo) {
   const auto answer = started->readLine(10s);
   ASSERT_TRUE(answer);
   EXPECT_EQ(json::parse(*answer), (json{{"id", 1}, {"result", true}}));
+}
+
+// logind on a bus of the test's own, standing in for the system bus.
+class FakeLogind {
+ public:
+  explicit FakeLogind(const std::filesystem::path& folder) {
+    daemon_ = ChildProcess::start("/usr/bin/dbus-daemon",
+                                  {"--session", "--nofork", "--print-address=1",
+                                   "--address=unix:path=" + (folder / "system_bus_socket").string()});
+    if (!daemon_) return;
+    if (auto line = daemon_->readLine(10s)) address_ = *line;
+    if (address_.empty() || sd_bus_new(&bus_) < 0) return;
+    sd_bus_set_address(bus_, address_.c_str());
+    sd_bus_set_bus_client(bus_, 1);
+    if (sd_bus_start(bus_) < 0 || sd_bus_request_name(bus_, "org.freedesktop.login1", 0) < 0) {
+      sd_bus_flush_close_unref(bus_);
+      bus_ = nullptr;
+    }
+  }
+  ~FakeLogind() {
+    if (bus_) sd_bus_flush_close_unref(bus_);
+    if (daemon_) daemon_->requestStop();  // it does not end with its input
+  }
+  bool ready() const { return bus_ != nullptr; }
+  const std::string& address() const { return address_; }
+  void prepareForSleep(bool sleeping) {
+    sd_bus_emit_signal(bus_, "/org/freedesktop/login1", "org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                       sleeping ? 1 : 0);
+    sd_bus_flush(bus_);
+  }
+
+ private:
+  std::unique_ptr<ChildProcess> daemon_;
+  std::string address_;
+  sd_bus* bus_ = nullptr;
+};
+
+TEST(DesktopShell, TurnsLogindsPrepareForSleepIntoSleepAndResumeEvents) {
+  TempDir scratch;
+  FakeLogind logind(scratch.path());
+  ASSERT_TRUE(logind.ready()) << "a private D-Bus daemon";
+  BridgeClient bridge(
+      {{"XDG_DATA_HOME", (scratch.path() / "data").string()}, {"DBUS_SYSTEM_BUS_ADDRESS", logind.address()}});
+  ASSERT_EQ(bridge.call("getStatus")["result"]["state"], "disconnected");
+
+  // The program subscribes on a thread of its own; until it has, a signal
+  // reaches no one, so it is sent again until the first event comes.
+  std::optional<json> event;
+  for (int attempt = 0; attempt < 50 && !event; ++attempt) {
+    logind.prepareForSleep(true);
+    event = bridge.nextEvent(200ms);
+  }
+  ASSERT_TRUE(event);
+  EXPECT_EQ(*event, (json{{"event", "systemWillSleep"}}));
+
+  logind.prepareForSleep(false);
+  while ((event = bridge.nextEvent(10s)) && (*event)["event"] == "systemWillSleep") {
+  }
+  ASSERT_TRUE(event);
+  EXPECT_EQ(*event, (json{{"event", "systemDidResume"}}));
 }
 
 // A veth end named like the tunnel adapter: its carrier follows the peer.

@@ -114,11 +114,9 @@ HWND openTrayMenu(HWND trayWindow, uint32_t pid) {
 }
 
 bool closeTrayMenu(HWND menuWindow) {
-  INPUT keys[2] = {};
-  keys[0].type = keys[1].type = INPUT_KEYBOARD;
-  keys[0].ki.wVk = keys[1].ki.wVk = VK_ESCAPE;
-  keys[1].ki.dwFlags = KEYEVENTF_KEYUP;
-  SendInput(2, keys, sizeof keys[0]);
+  // Straight into the menu loop's queue: whichever window has the focus.
+  PostMessageW(menuWindow, WM_KEYDOWN, VK_ESCAPE, 0);
+  PostMessageW(menuWindow, WM_KEYUP, VK_ESCAPE, 0);
   return waitFor([&]() -> HWND { return IsWindow(menuWindow) && IsWindowVisible(menuWindow) ? nullptr : HWND(1); });
 }
 

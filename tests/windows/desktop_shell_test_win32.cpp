@@ -106,6 +106,29 @@ TEST_F(DesktopShellWindows, TheTrayMenuOpensWithThePushedModelAndCloses) {
   EXPECT_EQ(bridge.call("setMenuBarVisible", {true})["result"], true);
 }
 
+// Wine sends no power broadcasts of its own: the test sends what Windows
+// would, to the tray window registered for them.
+TEST_F(DesktopShellWindows, PowerBroadcastsBecomeSleepAndResumeEvents) {
+  const std::string instance = "power-" + std::to_string(GetCurrentProcessId());
+  BridgeClient bridge(environment(instance));
+  ASSERT_EQ(bridge.call("getStatus")["result"]["state"], "disconnected");
+  const HWND tray = trayWindowOf(instance);
+  ASSERT_TRUE(tray);
+  for (WPARAM event : {PBT_APMQUERYSUSPEND, PBT_APMPOWERSTATUSCHANGE, PBT_APMSUSPEND, PBT_APMRESUMEAUTOMATIC,
+                       PBT_APMRESUMESUSPEND}) {
+    PostMessageW(tray, WM_POWERBROADCAST, event, 0);
+  }
+  std::vector<std::string> names;
+  while (names.size() < 4) {
+    const auto event = bridge.nextEvent(10s);
+    ASSERT_TRUE(event);
+    names.push_back((*event)["event"]);
+  }
+  EXPECT_EQ(names, (std::vector<std::string>{"systemWillSleep", "systemWillSleep", "systemDidResume",
+                                             "systemDidResume"}))
+      << "a power-status change is no sleep";
+}
+
 std::optional<std::wstring> runValue() {
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0, KEY_QUERY_VALUE,
