@@ -1,5 +1,9 @@
 #include "desktop/shell/desktop_modules.h"
 
+#include "desktop/auth/loopback_session.h"
+#include "desktop/services/applications.h"
+#include "desktop/services/build_config_module.h"
+#include "desktop/services/device_info.h"
 #include "desktop/shell/desktop_shell.h"
 
 #include <thread>
@@ -52,12 +56,27 @@ tunnel::TunnelPorts makeTunnelPorts() {
   return ports;
 }
 
+tunnel::ServicePorts makeServicePorts() {
+  const auto data = tunnel::dataFolder(tunnel::localDataBase());
+  tunnel::ServicePorts ports;
+  ports.preferences = std::make_shared<services::PreferenceStore>(data / "prefs");
+  ports.secrets = services::SecretStore::create(data / "secrets");
+  ports.deviceModel = [] { return services::deviceModelFrom(services::readDeviceFacts(), services::genericPcName()); };
+  ports.chooseApplication = services::chooseApplicationFile;
+  ports.terminateApplications = services::terminateApplications;
+  return ports;
+}
+
 std::vector<host::ModuleTable> makeDesktopModules() {
   std::vector<host::ModuleTable> modules;
   auto ports = makeTunnelPorts();
   auto shell = makeShellPorts(ports.adapters);
-  modules.push_back(tunnel::makeTunnelModule(
-      {.ports = std::move(ports), .chooseProfileFile = tunnel::chooseProfileFile, .shell = std::move(shell)}));
+  modules.push_back(tunnel::makeTunnelModule({.ports = std::move(ports),
+                                              .chooseProfileFile = tunnel::chooseProfileFile,
+                                              .shell = std::move(shell),
+                                              .services = makeServicePorts()}));
+  modules.push_back(services::makeBuildConfigModule(services::currentBuildFacts()));
+  modules.push_back(auth::makeAuthSessionModule());
   return modules;
 }
 

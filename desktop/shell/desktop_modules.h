@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "desktop/host/module.h"
+#include "desktop/tunnel/service_ports.h"
 #include "desktop/tunnel/tunnel_ports.h"
 
 namespace vlvpn::shell {
@@ -15,6 +16,11 @@ std::shared_ptr<tunnel::TunnelState> processTunnelState();
 // The process's one tunnel state with the real ports around it.
 tunnel::TunnelPorts makeTunnelPorts();
 
+// Preferences, secrets, the device's model and the programs to close, each
+// on the platform's real store.
+tunnel::ServicePorts makeServicePorts();
+
+// VLVPNTunnel, VLVPNBuildConfig and VLVPNAuthSession, in that order.
 std::vector<host::ModuleTable> makeDesktopModules();
 
 }  // namespace vlvpn::shell

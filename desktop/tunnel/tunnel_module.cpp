@@ -1,6 +1,7 @@
 #include "desktop/tunnel/tunnel_module.h"
 
 #include "desktop/tunnel/event_hooks.h"
+#include "desktop/services/applications.h"
 #include "common/path_bytes.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
@@ -58,6 +59,9 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
   const auto network = ports.network;
   const auto locate = ports.locateOpenVpn;
   const ShellPorts shell = deps.shell;
+  const ServicePorts services = deps.services;
+  const auto preferences = services.preferences;
+  const auto secrets = services.secrets;
   // For methods that never reject: `fallback` when no worker can be started.
   const auto onWorker = [startThread](Promise promise, std::function<json()> work, json fallback) {
     host::resolveOnWorker(std::move(promise), std::move(work), std::move(fallback), startThread);
@@ -80,13 +84,6 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
                         },
                         result);
                   }};
-  };
-
-  const auto notYet = [](const std::string& name) {
-    return [name](const Args&, Promise promise) { promise.reject("Not available yet: " + name); };
-  };
-  const auto pending = [&](const std::string& name, std::vector<ArgType> args) {
-    return Method{name, std::move(args), notYet(name)};
   };
 
   host::ModuleTable module;
@@ -181,7 +178,8 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
          }
          promise.resolve({{"downBps", wholeBytesPerSecond(rates.downBps)}, {"upBps", wholeBytesPerSecond(rates.upBps)}});
        }},
-      pending("getDeviceMarketingName", {}),
+      {"getDeviceMarketingName", {},
+       [services](const Args&, Promise promise) { promise.resolve(services.deviceModel()); }},
       {"promptVpnAuth", {S, S},
        [](const Args&, Promise promise) { promise.reject("Interactive auth prompt not available on Windows"); }},
       setting("setKillSwitchEnabled", &Controller::killSwitchEnabled, &Controller::onKillSwitchSetting),
@@ -197,7 +195,18 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
              {{"prepared", false}, {"reason", "worker_unavailable"}});
        }},
       setting("setBlockIpv6Enabled", &Controller::blockIpv6Enabled, &Controller::onBlockIpv6Setting),
-      pending("pickApp", {}),
+      // The dialog waits for the user, so it runs on a thread of its own.
+      {"pickApp", {},
+       [services, onWorker](const Args&, Promise promise) {
+         onWorker(
+             std::move(promise),
+             [services]() -> json {
+               const auto chosen = services.chooseApplication();
+               if (!chosen) return json::object();
+               return services::applicationEntry(*chosen, services::nativePathSeparators());
+             },
+             json::object());
+       }},
       {"pickOvpnFile", {},
        [chooseFile, startThread](const Args&, Promise promise) {
          host::runOnWorker(
@@ -208,7 +217,10 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
              },
              startThread);
        }},
-      pending("terminateApps", {L}),
+      {"terminateApps", {L},
+       [services](const Args& a, Promise promise) {
+         promise.resolve({{"terminated", services.terminateApplications(a.strings(0))}});
+       }},
       {"setMenuBarVisible", {B},
        [shell](const Args& a, Promise promise) {
          shell.setTrayIconVisible(a.boolean(0));
@@ -249,11 +261,27 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
        }},
       {"wasLaunchedAtStartup", {},
        [shell](const Args&, Promise promise) { promise.resolve(shell.wasLaunchedAtStartup()); }},
-      pending("writeUserDefaults", {S, S}),
-      pending("readUserDefaults", {S}),
-      pending("writeKeychainItem", {S, S, S}),
-      pending("readKeychainItem", {S, S}),
-      pending("deleteKeychainItem", {S, S}),
+      {"writeUserDefaults", {S, S},
+       [preferences](const Args& a, Promise promise) { settleVoid(promise, preferences->write(a.string(0), a.string(1))); }},
+      {"readUserDefaults", {S},
+       [preferences](const Args& a, Promise promise) {
+         auto value = preferences->read(a.string(0));
+         if (!value) return promise.reject(value.error().message);
+         promise.resolve(std::move(value).value());
+       }},
+      {"writeKeychainItem", {S, S, S},
+       [secrets](const Args& a, Promise promise) {
+         settleVoid(promise, secrets->write(services::keychainTarget(a.string(0), a.string(1)), a.string(2)));
+       }},
+      {"readKeychainItem", {S, S},
+       [secrets](const Args& a, Promise promise) {
+         promise.resolve(secrets->read(services::keychainTarget(a.string(0), a.string(1))));
+       }},
+      {"deleteKeychainItem", {S, S},
+       [secrets](const Args& a, Promise promise) {
+         secrets->remove(services::keychainTarget(a.string(0), a.string(1)));
+         promise.resolve();
+       }},
   };
   module.initialize = [shell](host::EventEmitter emit) {
     // The watcher's first event needs its hook; the tray's first icon

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "desktop/host/module.h"
+#include "desktop/tunnel/service_ports.h"
 #include "desktop/tunnel/shell_ports.h"
 #include "desktop/tunnel/tunnel_ports.h"
 
@@ -21,6 +22,7 @@ struct TunnelModuleDeps {
   TunnelPorts ports;
   std::function<std::optional<std::filesystem::path>()> chooseProfileFile = nullptr;
   ShellPorts shell = {};
+  ServicePorts services = {};
 };
 
 // The 37 methods in registration order, the six events in declaration order,

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "desktop/tunnel/event_hooks.h"
+#include "tests/support/temp_dir.h"
 #include "tests/support/tunnel_rig.h"
 
 namespace vlvpn::tunnel {
@@ -141,8 +142,42 @@ TEST(TunnelModuleHelper, ReportsWhetherOpenVpnIsThere) {
             json({{"installed", true}, {"reachable", true}, {"pong", "pong"}, {"hint", found.string()}}));
 }
 
-TEST_F(TunnelModuleTest, MethodsOfLaterWorkSayTheyAreNotAvailable) {
-  EXPECT_EQ(call(module, "getDeviceMarketingName").error().message, "Not available yet: getDeviceMarketingName");
+// Preferences, secrets, the model and the programs to close, through the
+// methods' argument and result shapes.
+TEST_F(TunnelModuleTest, PlatformServiceMethodsKeepBytesAndShapes) {
+  test::TempDir scratch;
+  ServicePorts services;
+  services.preferences = std::make_shared<services::PreferenceStore>(scratch.path() / "prefs");
+  services.secrets = std::make_shared<services::FileSecretStore>(scratch.path() / "secrets");
+  services.deviceModel = [] { return std::string("ThinkPad X1"); };
+  services.chooseApplication = [] { return std::optional<std::string>("/opt/apps/App.Exe"); };
+  std::vector<std::string> asked;
+  services.terminateApplications = [&](const std::vector<std::string>& names) {
+    asked = names;
+    return std::vector<std::string>{"app.exe"};
+  };
+  auto withServices = makeTunnelModule({.ports = rig.ports, .services = services});
+
+  EXPECT_EQ(call(withServices, "getDeviceMarketingName").value(), "ThinkPad X1");
+  EXPECT_TRUE(call(withServices, "writeUserDefaults", {"a key/x", "line\r\nnext"}).value().is_null());
+  EXPECT_EQ(call(withServices, "readUserDefaults", {"a key/x"}).value(), "line\r\nnext");
+  EXPECT_TRUE(std::filesystem::exists(scratch.path() / "prefs" / "a_key_x"));
+  EXPECT_EQ(call(withServices, "readUserDefaults", {"never written"}).value(), "");
+
+  EXPECT_TRUE(call(withServices, "writeKeychainItem", {"svc/", "acct", "s\u00e9cret"}).value().is_null());
+  EXPECT_EQ(call(withServices, "readKeychainItem", {"svc", "/acct"}).value(), "s\u00e9cret") << "both join to svc//acct";
+  EXPECT_TRUE(call(withServices, "deleteKeychainItem", {"svc/", "acct"}).value().is_null());
+  EXPECT_EQ(call(withServices, "readKeychainItem", {"svc/", "acct"}).value(), "");
+  EXPECT_TRUE(call(withServices, "deleteKeychainItem", {"svc/", "acct"}).value().is_null()) << "twice is fine";
+
+  EXPECT_EQ(call(withServices, "pickApp").value(),
+            json({{"bundleId", "App.Exe"}, {"name", "App"}, {"path", "/opt/apps/App.Exe"}, {"color", "#1d8fef"}}));
+  EXPECT_EQ(call(withServices, "terminateApps", {json::array({"App.Exe"})}).value(), json({{"terminated", {"app.exe"}}}));
+  EXPECT_EQ(asked, std::vector<std::string>{"App.Exe"});
+
+  services.chooseApplication = [] { return std::optional<std::string>(); };
+  EXPECT_EQ(call(makeTunnelModule({.ports = rig.ports, .services = services}), "pickApp").value(), json::object())
+      << "a cancelled dialog";
 }
 
 TEST_F(TunnelModuleTest, KillSwitchMethodsSendWhatTheStateCallsFor) {
