@@ -81,6 +81,13 @@ class WinsockListener final : public LoopbackListener {
 }  // namespace
 
 Result<std::shared_ptr<LoopbackListener>> LoopbackListener::listen(uint16_t port) {
+  // The program starts Windows Sockets before its entry point; a host of
+  // this module that did not gets it here, once.
+  static const bool started = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)started;
   UniqueSocket socket(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (!socket) return Error{"Could not create OAuth loopback socket"};
   // Exclusive: SO_REUSEADDR would let another program bind this port too.

@@ -8,6 +8,7 @@
 #include <system_error>
 #include <utility>
 
+#include "desktop/services/applications.h"
 #include "desktop/tunnel/event_hooks.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/tunnel_rig.h"
@@ -148,9 +149,11 @@ TEST_F(TunnelModuleTest, PlatformServiceMethodsKeepBytesAndShapes) {
   test::TempDir scratch;
   ServicePorts services;
   services.preferences = std::make_shared<services::PreferenceStore>(scratch.path() / "prefs");
-  services.secrets = std::make_shared<services::FileSecretStore>(scratch.path() / "secrets");
+  services.secrets = services::SecretStore::create(scratch.path() / "secrets");
   services.deviceModel = [] { return std::string("ThinkPad X1"); };
-  services.chooseApplication = [] { return std::optional<std::string>("/opt/apps/App.Exe"); };
+  const std::string sep(services::nativePathSeparators());
+  const std::string chosenPath = sep + "apps" + sep + "App.Exe";
+  services.chooseApplication = [chosenPath] { return std::optional<std::string>(chosenPath); };
   std::vector<std::string> asked;
   services.terminateApplications = [&](const std::vector<std::string>& names) {
     asked = names;
@@ -171,7 +174,7 @@ TEST_F(TunnelModuleTest, PlatformServiceMethodsKeepBytesAndShapes) {
   EXPECT_TRUE(call(withServices, "deleteKeychainItem", {"svc/", "acct"}).value().is_null()) << "twice is fine";
 
   EXPECT_EQ(call(withServices, "pickApp").value(),
-            json({{"bundleId", "App.Exe"}, {"name", "App"}, {"path", "/opt/apps/App.Exe"}, {"color", "#1d8fef"}}));
+            json({{"bundleId", "App.Exe"}, {"name", "App"}, {"path", chosenPath}, {"color", "#1d8fef"}}));
   EXPECT_EQ(call(withServices, "terminateApps", {json::array({"App.Exe"})}).value(), json({{"terminated", {"app.exe"}}}));
   EXPECT_EQ(asked, std::vector<std::string>{"App.Exe"});
 
