@@ -39,9 +39,9 @@ BridgeClient::BridgeClient(const EnvironmentOverrides& given, const std::vector<
   child_ = ChildProcess::start(wrapper.front(), args, environment);
 }
 
-int BridgeClient::send(const std::string& method, json args) {
+int BridgeClient::send(const std::string& method, json args, const std::string& module) {
   const int id = ++lastId_;
-  child_->writeLine(json{{"id", id}, {"module", "VLVPNTunnel"}, {"method", method}, {"args", std::move(args)}}.dump());
+  child_->writeLine(json{{"id", id}, {"module", module}, {"method", method}, {"args", std::move(args)}}.dump());
   return id;
 }
 

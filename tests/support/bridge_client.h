@@ -34,7 +34,8 @@ class BridgeClient {
                       std::chrono::seconds timeout = std::chrono::seconds(30));
   nlohmann::json answerTo(const nlohmann::json& id, std::chrono::seconds timeout = std::chrono::seconds(30));
   // Sends a call without waiting; its answer comes with answerTo(id).
-  int send(const std::string& method, nlohmann::json args = nlohmann::json::array());
+  int send(const std::string& method, nlohmann::json args = nlohmann::json::array(),
+           const std::string& module = "VLVPNTunnel");
 
   // The next event ({"event", "body"}) in arrival order, or nullopt when
   // none comes within `timeout`; answers on the way are kept for answerTo.
