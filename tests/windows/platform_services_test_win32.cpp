@@ -35,6 +35,59 @@ TEST(WindowsSecrets, TheCredentialManagerKeepsBytesAndSaysWhyItRefuses) {
   EXPECT_TRUE(refused.error().message.ends_with(")"));
 }
 
+// Sets a REG_SZ value of HKEY_LOCAL_MACHINE for the test and puts back
+// what was there.
+class MachineValue {
+ public:
+  MachineValue(const wchar_t* subKey, const wchar_t* name, const std::wstring& value) : name_(name) {
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, subKey, 0, nullptr, 0, KEY_READ | KEY_WRITE | KEY_WOW64_64KEY, nullptr,
+                        &key_, nullptr) != ERROR_SUCCESS) {
+      key_ = nullptr;
+      return;
+    }
+    wchar_t old[512] = {};
+    DWORD size = sizeof old - sizeof(wchar_t), type = 0;
+    hadValue_ = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS &&
+                type == REG_SZ;
+    if (hadValue_) old_ = old;
+    set_ = RegSetValueExW(key_, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+  ~MachineValue() {
+    if (!key_) return;
+    if (hadValue_) {
+      RegSetValueExW(key_, name_, 0, REG_SZ, reinterpret_cast<const BYTE*>(old_.c_str()),
+                     static_cast<DWORD>((old_.size() + 1) * sizeof(wchar_t)));
+    } else {
+      RegDeleteValueW(key_, name_);
+    }
+    RegCloseKey(key_);
+  }
+  bool set() const { return set_; }
+
+ private:
+  const wchar_t* name_;
+  HKEY key_ = nullptr;
+  bool hadValue_ = false, set_ = false;
+  std::wstring old_;
+};
+
+TEST(WindowsDeviceInfo, ModelAndSystemVersionFromTheRegistry) {
+  constexpr wchar_t kBios[] = L"HARDWARE\\DESCRIPTION\\System\\BIOS";
+  constexpr wchar_t kCurrent[] = L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+  {
+    MachineValue product(kBios, L"SystemProductName", L"  To be filled by O.E.M. ");
+    MachineValue maker(kBios, L"SystemManufacturer", L"Contoso\r\nLabs");
+    ASSERT_TRUE(product.set() && maker.set()) << "the test may write HKEY_LOCAL_MACHINE";
+    EXPECT_EQ(deviceModelFrom(readDeviceFacts(), genericPcName()), "Contoso Labs PC");
+  }
+  {
+    MachineValue display(kCurrent, L"DisplayVersion", L" 23H2 ");
+    ASSERT_TRUE(display.set());
+    EXPECT_EQ(osVersionFrom(readDeviceFacts()), "23H2");
+  }
+}
+
 TEST(WindowsDeviceInfo, TheVersionComesFromTheVersionResource) {
   // The test program has none: the fallback.
   EXPECT_EQ(programVersion(), "1.0.0");
