@@ -76,7 +76,9 @@ class PosixListener final : public LoopbackListener {
 }  // namespace
 
 Result<std::shared_ptr<LoopbackListener>> LoopbackListener::listen(uint16_t port) {
-  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+  // Non-blocking, so a client that went away between the wait and the
+  // accept makes the accept fail instead of hanging the worker.
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_TCP));
   if (!socket) return Error{"Could not create OAuth loopback socket"};
   const int on = 1;
   ::setsockopt(socket.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
