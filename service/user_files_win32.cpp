@@ -13,6 +13,22 @@ namespace {
 
 OsError lastError(const char* api) { return OsError{api, GetLastError()}; }
 
+// The whole file behind `handle`, refused unread above kMaxUserFileBytes.
+Result<std::string, OsError> readAll(HANDLE handle) {
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(handle, &size)) return lastError("GetFileSizeEx");
+  if (static_cast<uint64_t>(size.QuadPart) > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};
+  std::string content;
+  char buffer[8192];
+  for (;;) {
+    DWORD n = 0;
+    if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) return lastError("ReadFile");
+    if (n == 0) return content;
+    content.append(buffer, n);
+    if (content.size() > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};  // it grew meanwhile
+  }
+}
+
 }  // namespace
 
 bool isFreeOfLinks(const std::filesystem::path& folder) {
@@ -45,18 +61,7 @@ Result<std::string, OsError> readPlainFile(const std::filesystem::path& file) {
   UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!handle) return lastError("CreateFileW");
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(handle.get(), &size)) return lastError("GetFileSizeEx");
-  if (static_cast<uint64_t>(size.QuadPart) > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};
-  std::string content;
-  char buffer[8192];
-  for (;;) {
-    DWORD n = 0;
-    if (!ReadFile(handle.get(), buffer, sizeof buffer, &n, nullptr)) return lastError("ReadFile");
-    if (n == 0) return content;
-    content.append(buffer, n);
-    if (content.size() > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};  // it grew meanwhile
-  }
+  return readAll(handle.get());
 }
 
 Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const std::string& content) {
@@ -114,21 +119,6 @@ bool tokenMayAccess(HANDLE token, HANDLE handle, DWORD desired) {
       AccessCheck(descriptor, token, desired, &mapping, &privileges, &privilegesLength, &granted, &allowed);
   LocalFree(descriptor);
   return checked && allowed;
-}
-
-Result<std::string, OsError> readAll(HANDLE handle) {
-  LARGE_INTEGER size{};
-  if (!GetFileSizeEx(handle, &size)) return lastError("GetFileSizeEx");
-  if (static_cast<uint64_t>(size.QuadPart) > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};
-  std::string content;
-  char buffer[8192];
-  for (;;) {
-    DWORD n = 0;
-    if (!ReadFile(handle, buffer, sizeof buffer, &n, nullptr)) return lastError("ReadFile");
-    if (n == 0) return content;
-    content.append(buffer, n);
-    if (content.size() > kMaxUserFileBytes) return OsError{"read", ERROR_FILE_TOO_LARGE};  // it grew meanwhile
-  }
 }
 
 // The file the user may read, read. Writing and deleting stay shared out
