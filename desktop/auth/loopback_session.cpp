@@ -34,14 +34,12 @@ std::string callbackUrlFromRequest(std::string_view request, uint16_t port) {
 }
 
 void LoopbackSession::closeListener(const std::shared_ptr<LoopbackListener>& listener) {
-  std::shared_ptr<LoopbackListener> closing;
   {
     std::lock_guard lock(mutex_);
-    if (listener && listener != listener_) return;
-    closing = std::move(listener_);
+    if (!listener || listener != listener_) return;
     listener_.reset();
   }
-  if (closing) closing->cancel();
+  listener->cancel();
 }
 
 std::optional<host::Promise> LoopbackSession::takePending(const std::shared_ptr<LoopbackListener>& listener) {

@@ -49,8 +49,8 @@ class LoopbackSession : public std::enable_shared_from_this<LoopbackSession> {
   void cancel(host::Promise promise);
 
  private:
-  // Closes `listener` if it is still the current one (nullptr: whichever
-  // is), so a finished sign-in never closes the next one's listener.
+  // Closes `listener` if it is still the current one, so a finished
+  // sign-in never closes the next one's listener.
   void closeListener(const std::shared_ptr<LoopbackListener>& listener);
   void finishWithError(const std::shared_ptr<LoopbackListener>& listener, const std::string& code,
                        const std::string& message);
