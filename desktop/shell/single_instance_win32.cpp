@@ -4,7 +4,7 @@
 #include "desktop/shell/instance_name.h"
 #include "desktop/shell/main_window.h"
 #include "desktop/shell/single_instance.h"
-#include "desktop/shell/tray_window_messages.h"
+#include "desktop/shell/tray_window_messages_win32.h"
 
 namespace vlvpn::shell {
 

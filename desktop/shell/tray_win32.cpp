@@ -13,7 +13,7 @@
 #include "desktop/shell/main_window.h"
 #include "desktop/shell/resource_ids.h"
 #include "desktop/shell/tray.h"
-#include "desktop/shell/tray_window_messages.h"
+#include "desktop/shell/tray_window_messages_win32.h"
 #include "desktop/tunnel/event_hooks.h"
 
 namespace vlvpn::shell {

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/win32/wide.h"
-#include "desktop/shell/tray_window_messages.h"
+#include "desktop/shell/tray_window_messages_win32.h"
 
 namespace vlvpn::test {
 namespace {

@@ -8,17 +8,7 @@
 #include <future>
 #include <thread>
 
-#include "tests/support/bridge_client.h"
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
+#include "tests/support/loopback_client.h"
 
 namespace vlvpn::auth {
 namespace {
@@ -44,33 +34,6 @@ TEST(LoopbackTexts, TheBrowserGetsExactlyThisPage) {
       "Velmora VPN.</p></body></html>";
   EXPECT_EQ(signedInReply(), "HTTP/1.1 200 OK\r\nContent-Type: text/html; charset=utf-8\r\nContent-Length: " +
                                  std::to_string(page.size()) + "\r\nConnection: close\r\n\r\n" + page);
-}
-
-// What the browser does once the provider redirects it: one request to
-// the redirect address, then it reads the page.
-std::string browse(uint16_t port, const std::string& request) {
-#ifdef _WIN32
-  using Socket = SOCKET;
-  const auto closeSocket = [](Socket s) { closesocket(s); };
-#else
-  using Socket = int;
-  const auto closeSocket = [](Socket s) { ::close(s); };
-#endif
-  const Socket s = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    closeSocket(s);
-    return "no connection";
-  }
-  ::send(s, request.data(), static_cast<int>(request.size()), 0);
-  std::string reply;
-  char buffer[4096];
-  for (int n; (n = static_cast<int>(::recv(s, buffer, sizeof buffer, 0))) > 0;) reply.append(buffer, n);
-  closeSocket(s);
-  return reply;
 }
 
 class LoopbackSignIn : public testing::Test {
@@ -111,7 +74,7 @@ TEST_F(LoopbackSignIn, ResolvesWithTheRedirectAsTheBrowserSentIt) {
   std::string page;
   std::thread browser;
   onOpen = [&](const std::string&) {
-    browser = std::thread([&, port] { page = browse(port, "GET /oauth2redirect?code=abc&state=xyz HTTP/1.1\r\n\r\n"); });
+    browser = std::thread([&, port] { page = test::requestFromLoopback(port, "GET /oauth2redirect?code=abc&state=xyz HTTP/1.1\r\n\r\n"); });
   };
   auto settled = startAwait("https://accounts.example/o/oauth2/auth?client_id=1");
   EXPECT_EQ(settled.get().value(), json({{"callbackUrl", "http://127.0.0.1:" + std::to_string(port) +
@@ -127,7 +90,7 @@ TEST_F(LoopbackSignIn, ARequestWithoutATargetGetsThePageAndNoCode) {
   const auto port = call("beginLoopback").value()["port"].get<uint16_t>();
   std::string page;
   std::thread browser;
-  onOpen = [&](const std::string&) { browser = std::thread([&, port] { page = browse(port, "NONSENSE\r\n\r\n"); }); };
+  onOpen = [&](const std::string&) { browser = std::thread([&, port] { page = test::requestFromLoopback(port, "NONSENSE\r\n\r\n"); }); };
   auto settled = startAwait("https://x");
   EXPECT_EQ(settled.get().error().message, "no_code: Google redirect did not include a code");
   browser.join();
@@ -154,7 +117,7 @@ TEST_F(LoopbackSignIn, ANewSignInCancelsTheWaitingOneAndKeepsItsOwnListener) {
   EXPECT_EQ(earlier.get().error().message, "cancelled: Google sign-in was cancelled");
 
   std::thread browser;
-  onOpen = [&](const std::string&) { browser = std::thread([port] { browse(port, "GET /oauth2redirect?code=2 HTTP/1.1\r\n\r\n"); }); };
+  onOpen = [&](const std::string&) { browser = std::thread([port] { test::requestFromLoopback(port, "GET /oauth2redirect?code=2 HTTP/1.1\r\n\r\n"); }); };
   auto later = startAwait("https://y");
   EXPECT_EQ(later.get().value()["callbackUrl"], "http://127.0.0.1:" + std::to_string(port) + "/oauth2redirect?code=2");
   browser.join();
