@@ -1,5 +1,7 @@
 #include "desktop/auth/loopback_session.h"
 
+#include <algorithm>
+
 namespace vlvpn::auth {
 namespace {
 
@@ -27,7 +29,12 @@ std::string callbackUrlFromRequest(std::string_view request, uint16_t port) {
   if (space == std::string_view::npos) return {};
   std::string_view target = line.substr(space + 1);
   target = target.substr(0, target.find(' '));
-  if (target.empty()) return {};
+  // A browser following the redirect sends a path. Anything else ("@host/",
+  // "//host/", a line end without CR) would make an address that is not
+  // this listener's, or more than one line.
+  if (target.empty() || target.front() != '/' || target.starts_with("//")) return {};
+  const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
+  if (std::any_of(target.begin(), target.end(), isControl)) return {};
   std::string url = "http://127.0.0.1:" + std::to_string(port);
   url.append(target);
   return url;

@@ -30,7 +30,8 @@ std::string redirectUri(uint16_t port);
 std::string signedInReply();
 
 // "http://127.0.0.1:<port>" + the request target, byte for byte; empty when
-// the request line has no target.
+// the request line has no target, or one that is not a path ("/...", not
+// "//...") of printable bytes.
 std::string callbackUrlFromRequest(std::string_view request, uint16_t port);
 
 struct LoopbackPorts {

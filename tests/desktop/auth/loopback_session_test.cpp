@@ -24,6 +24,11 @@ TEST(LoopbackTexts, CallbackUrlKeepsTheTargetByteForByte) {
   EXPECT_EQ(callbackUrlFromRequest("GET\r\n/x y", 1), "") << "no space in the request line";
   EXPECT_EQ(callbackUrlFromRequest("GET  HTTP/1.1\r\n", 1), "") << "an empty target";
   EXPECT_EQ(callbackUrlFromRequest("", 1), "");
+  // Targets that would send the address somewhere else than this listener.
+  EXPECT_EQ(callbackUrlFromRequest("GET @evil.example/?code=x HTTP/1.1\r\n", 7), "") << "would be a user name and host";
+  EXPECT_EQ(callbackUrlFromRequest("GET //evil.example/?code=x HTTP/1.1\r\n", 7), "");
+  EXPECT_EQ(callbackUrlFromRequest("GET /?code=x\nHost: h", 7), "") << "a line end without CR stays out";
+  EXPECT_EQ(callbackUrlFromRequest("GET http://127.0.0.1:7/?code=x HTTP/1.1\r\n", 7), "") << "absolute form";
   EXPECT_EQ(redirectUri(42814), "http://127.0.0.1:42814/oauth2redirect");
 }
 
