@@ -45,6 +45,17 @@ class TunnelLab {
     bridge_->child().waitForExit(10s);
     bridge_ = startBridge();
   }
+  // The service ended and started again on the same endpoint and folder:
+  // stopped as an update would stop it, or killed as a crash would.
+  void restartService(bool hard) {
+    if (hard) {
+      service_->kill();
+    } else {
+      service_->stop();
+    }
+    service_ = std::make_unique<KillSwitchService>(scratch_.path(), vpn_.client.wrapper());
+    service_->waitUntilAnswering();
+  }
   bool dataFileExists(const std::string& name) const {
     return std::filesystem::exists(scratch_.path() / "home" / "VLVPNDesk" / name);
   }
@@ -203,6 +214,44 @@ TEST(TunnelSessions, TheKillSwitchIsInstalledAroundTheConnectAndStaysWithoutDnsA
 
   bridge.call("setKillSwitchEnabled", {false});
   EXPECT_EQ(lab.killSwitchTable(), "");
+}
+
+// Running and not a zombie waiting for its parent.
+bool processRuns(uint32_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), {});
+  const size_t end = stat.rfind(')');
+  return end != std::string::npos && end + 2 < stat.size() && stat[end + 2] != 'Z' && stat[end + 2] != 'X';
+}
+
+TEST(TunnelSessions, TheNextConnectWorksAfterTheServiceRestartedUnderAHeldTunnel) {
+  VLVPN_REQUIRE_LAB();
+  TunnelLab lab("udp");
+  ASSERT_TRUE(lab.ready());
+  auto& bridge = lab.bridge();
+  for (const bool hard : {false, true}) {
+    SCOPED_TRACE(hard ? "killed" : "stopped");
+    connectHome(bridge);
+    const json held = bridge.waitForState("connected", 20s);
+    ASSERT_EQ(held["state"], "connected");
+    const uint32_t heldPid = held["pid"].get<uint32_t>();
+
+    lab.restartService(hard);
+    ASSERT_EQ(lab.service().request("PING"), "PONG");
+    EXPECT_EQ(lab.service().request("OPENVPN_STATUS"), "OK STOPPED") << "the new service started no OpenVPN";
+
+    connectHome(bridge);
+    const json next = bridge.waitForState("connected", 20s);
+    ASSERT_EQ(next["state"], "connected") << next;
+    const uint32_t nextPid = next["pid"].get<uint32_t>();
+    EXPECT_NE(nextPid, heldPid);
+    EXPECT_EQ(lab.service().request("OPENVPN_STATUS"), "OK RUNNING " + std::to_string(nextPid));
+    EXPECT_FALSE(processRuns(heldPid)) << "the OpenVPN the old service left behind was stopped";
+    EXPECT_TRUE(lab.vpn().client.run({"ping", "-c", "1", "-W", "2", kLabServerTunnelAddress})) << "the tunnel carries traffic";
+
+    EXPECT_EQ(bridge.call("disconnect")["result"], json({{"state", "disconnected"}}));
+    EXPECT_EQ(lab.service().request("OPENVPN_STATUS"), "OK STOPPED");
+  }
 }
 
 TEST(TunnelSessions, ARestartedDesktopProgramAdoptsTheTunnelAndCanDisconnectIt) {

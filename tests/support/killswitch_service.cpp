@@ -37,15 +37,22 @@ KillSwitchService::~KillSwitchService() {
 bool KillSwitchService::waitUntilAnswering() {
   for (int attempt = 0; attempt < 200; ++attempt) {
     if (request("PING") == "PONG") return true;
-    if (child_->waitForExit(std::chrono::milliseconds(0))) return false;
+    if (!child_ || child_->waitForExit(std::chrono::milliseconds(0))) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
   return false;
 }
 
 std::optional<int> KillSwitchService::stop() {
+  if (!child_) return std::nullopt;
   child_->requestStop();
   return child_->waitForExit(std::chrono::seconds(20));
+}
+
+void KillSwitchService::kill() {
+  child_->kill();
+  child_->waitForExit(std::chrono::seconds(20));
+  child_.reset();
 }
 
 std::string KillSwitchService::logText() const {

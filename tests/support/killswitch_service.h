@@ -30,6 +30,9 @@ class KillSwitchService {
   std::string request(std::string_view line) { return serviceRequest(endpoint, std::string(line) + "\n"); }
   // Signals the stop and returns the exit code (nullopt if it did not end).
   std::optional<int> stop();
+  // Ends the service at once (SIGKILL; TerminateProcess), as a crash would,
+  // and waits until it is gone.
+  void kill();
   std::string logText() const;
 
   std::string endpoint;
