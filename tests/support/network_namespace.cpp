@@ -48,13 +48,13 @@ std::optional<std::string> NetworkNamespace::run(const std::vector<std::string>&
   return done.value().standardOutput;
 }
 
-UniqueFd NetworkNamespace::socket(int domain, int type) const {
+UniqueFd NetworkNamespace::socket(int domain, int type, int protocol) const {
   // setns affects only the calling thread, and a socket keeps the namespace
   // it was made in.
   int fd = -1;
   std::thread([&] {
     UniqueFd space(::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC));
-    if (space && setns(space.get(), CLONE_NEWNET) == 0) fd = ::socket(domain, type | SOCK_CLOEXEC, 0);
+    if (space && setns(space.get(), CLONE_NEWNET) == 0) fd = ::socket(domain, type | SOCK_CLOEXEC, protocol);
   }).join();
   return UniqueFd(fd);
 }
@@ -65,8 +65,13 @@ bool connectNamespaces(const NetworkNamespace& a, const std::vector<std::string>
   const std::string suffix = std::to_string(getpid() % 100000) + "x" + std::to_string(counter++);
   const std::string endA = "va" + suffix, endB = "vb" + suffix;
   bool ok = runCommand({"ip", "link", "add", endA, "netns", a.name(), "type", "veth", "peer", "name", endB, "netns", b.name()});
-  for (const auto& address : aAddresses) ok = ok && runCommand({"ip", "-n", a.name(), "addr", "add", address, "dev", endA});
-  for (const auto& address : bAddresses) ok = ok && runCommand({"ip", "-n", b.name(), "addr", "add", address, "dev", endB});
+  const auto addAddress = [](const NetworkNamespace& space, const std::string& address, const std::string& device) {
+    std::vector<std::string> command = {"ip", "-n", space.name(), "addr", "add", address, "dev", device};
+    if (address.find(':') != std::string::npos) command.push_back("nodad");
+    return runCommand(command);
+  };
+  for (const auto& address : aAddresses) ok = ok && addAddress(a, address, endA);
+  for (const auto& address : bAddresses) ok = ok && addAddress(b, address, endB);
   ok = ok && runCommand({"ip", "-n", a.name(), "link", "set", endA, "up"});
   return ok && runCommand({"ip", "-n", b.name(), "link", "set", endB, "up"});
 }

@@ -26,7 +26,7 @@ class NetworkNamespace {
   // The argument prefix that runs a program inside ("ip netns exec <name>").
   std::vector<std::string> wrapper() const { return {"/usr/sbin/ip", "netns", "exec", name_}; }
   // A socket that belongs to this namespace, wherever it is used afterwards.
-  UniqueFd socket(int domain, int type) const;
+  UniqueFd socket(int domain, int type, int protocol = 0) const;
 
  private:
   std::string name_;
@@ -35,7 +35,8 @@ class NetworkNamespace {
 // Runs a command in the test's own namespace; true when it succeeded.
 bool runCapturingOutputOk(const std::vector<std::string>& command);
 
-// Joins `a` and `b` with a veth pair and gives each end its addresses (CIDR).
+// Joins `a` and `b` with a veth pair and gives each end its addresses (CIDR;
+// IPv6 ones are usable at once, without duplicate address detection).
 bool connectNamespaces(const NetworkNamespace& a, const std::vector<std::string>& aAddresses,
                        const NetworkNamespace& b, const std::vector<std::string>& bAddresses);
 

@@ -1,0 +1,320 @@
+// What the kill switch lets out, counted where it would arrive. The desktop
+// program and the service run in the client namespace with a real OpenVPN
+// server in another; a third namespace, a bystander on the client's other
+// link, listens and captures every packet the client sends it. In each
+// state of a tunnel the client probes the bystander with TCP, UDP and ICMP
+// over IPv4 and IPv6; what arrives must be nothing. DNS (allowed to any
+// address while connecting and connected) and ICMPv6 (neighbour discovery
+// needs it, so the kill switch lets all of it pass; the IPv6 block closes it)
+// are the openings the kill switch has on purpose: counted and reported
+// apart.
+#include <arpa/inet.h>
+#include <linux/if_packet.h>
+#include <net/ethernet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "tests/support/bridge_client.h"
+#include "tests/support/killswitch_service.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_environment.h"
+#include "tests/support/vpn_lab.h"
+
+namespace vlvpn::test {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+
+constexpr const char* kClient4 = "198.18.5.1";
+constexpr const char* kBystander4 = "198.18.5.2";
+constexpr const char* kClient6 = "fd00:5::1";
+constexpr const char* kBystander6 = "fd00:5::2";
+constexpr uint16_t kProbePort = 8443;
+constexpr uint16_t kDnsPort = 53;
+constexpr uint16_t kLabServerPort = 1194;
+
+// What reached the bystander from the client, by kind.
+struct Arrivals {
+  int tcp4 = 0, udp4 = 0, icmp4 = 0;
+  int tcp6 = 0, udp6 = 0, icmp6Echo = 0;
+  int dns = 0;  // either family, either transport
+  int leaks() const { return tcp4 + udp4 + icmp4 + tcp6 + udp6; }
+  std::string describe() const {
+    char text[200];
+    std::snprintf(text, sizeof text, "TCP4 %d, UDP4 %d, ICMP4 %d, TCP6 %d, UDP6 %d | ICMPv6 echo %d, DNS %d", tcp4, udp4,
+                  icmp4, tcp6, udp6, icmp6Echo, dns);
+    return text;
+  }
+};
+
+uint16_t portAt(const uint8_t* transport) { return static_cast<uint16_t>(transport[2] << 8 | transport[3]); }
+
+// Every packet arriving on the bystander's link, read from a packet socket.
+class Capture {
+ public:
+  explicit Capture(const NetworkNamespace& space) : fd_(space.socket(AF_PACKET, SOCK_DGRAM, htons(ETH_P_ALL))) {
+    inet_pton(AF_INET, kClient4, &client4_);
+    inet_pton(AF_INET6, kClient6, &client6_);
+  }
+  bool ready() const { return static_cast<bool>(fd_); }
+
+  // Counts what came since the last call, waiting `settle` for stragglers.
+  Arrivals take(std::chrono::milliseconds settle) {
+    Arrivals arrivals;
+    uint8_t packet[2048];
+    pollfd entry{fd_.get(), POLLIN, 0};
+    while (::poll(&entry, 1, static_cast<int>(settle.count())) > 0) {
+      sockaddr_ll from{};
+      socklen_t length = sizeof from;
+      const ssize_t n = ::recvfrom(fd_.get(), packet, sizeof packet, 0, reinterpret_cast<sockaddr*>(&from), &length);
+      if (n <= 0) break;
+      if (from.sll_pkttype == PACKET_OUTGOING) continue;
+      if (ntohs(from.sll_protocol) == ETH_P_IP) countIpv4(packet, static_cast<size_t>(n), arrivals);
+      if (ntohs(from.sll_protocol) == ETH_P_IPV6) countIpv6(packet, static_cast<size_t>(n), arrivals);
+    }
+    return arrivals;
+  }
+
+ private:
+  void countIpv4(const uint8_t* ip, size_t size, Arrivals& arrivals) const {
+    if (size < 20 || std::memcmp(ip + 12, &client4_, 4) != 0) return;
+    const size_t header = (ip[0] & 0x0f) * 4u;
+    if (size < header + 4) return;
+    const uint8_t* transport = ip + header;
+    switch (ip[9]) {
+      case IPPROTO_TCP:
+      case IPPROTO_UDP:
+        if (portAt(transport) == kDnsPort) {
+          ++arrivals.dns;
+        } else {
+          ++(ip[9] == IPPROTO_TCP ? arrivals.tcp4 : arrivals.udp4);
+        }
+        break;
+      case IPPROTO_ICMP:
+        ++arrivals.icmp4;
+        break;
+    }
+  }
+  void countIpv6(const uint8_t* ip, size_t size, Arrivals& arrivals) const {
+    if (size < 44 || std::memcmp(ip + 8, &client6_, 16) != 0) return;
+    const uint8_t* transport = ip + 40;
+    switch (ip[6]) {
+      case IPPROTO_TCP:
+      case IPPROTO_UDP:
+        if (portAt(transport) == kDnsPort) {
+          ++arrivals.dns;
+        } else {
+          ++(ip[6] == IPPROTO_TCP ? arrivals.tcp6 : arrivals.udp6);
+        }
+        break;
+      case IPPROTO_ICMPV6:
+        if (transport[0] == 128) ++arrivals.icmp6Echo;  // neighbour discovery is not counted
+        break;
+    }
+  }
+
+  UniqueFd fd_;
+  in_addr client4_{};
+  in6_addr client6_{};
+};
+
+struct SocketAddress {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+};
+
+SocketAddress socketAddress(int family, const char* address, uint16_t port) {
+  SocketAddress result;
+  if (family == AF_INET) {
+    auto* in = reinterpret_cast<sockaddr_in*>(&result.storage);
+    in->sin_family = AF_INET;
+    in->sin_port = htons(port);
+    inet_pton(AF_INET, address, &in->sin_addr);
+    result.length = sizeof *in;
+  } else {
+    auto* in6 = reinterpret_cast<sockaddr_in6*>(&result.storage);
+    in6->sin6_family = AF_INET6;
+    in6->sin6_port = htons(port);
+    inet_pton(AF_INET6, address, &in6->sin6_addr);
+    result.length = sizeof *in6;
+  }
+  return result;
+}
+
+UniqueFd boundSocket(const NetworkNamespace& space, int family, int type, const char* address, uint16_t port) {
+  UniqueFd fd = space.socket(family, type | SOCK_NONBLOCK);
+  const SocketAddress local = socketAddress(family, address, port);
+  const int on = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  if (::bind(fd.get(), local.get(), local.length) != 0) return {};
+  if (type == SOCK_STREAM && ::listen(fd.get(), 64) != 0) return {};
+  return fd;
+}
+
+// One TCP attempt and three UDP datagrams to address:port, from `space`.
+void sendTcpAndUdp(const NetworkNamespace& space, int family, const char* address, uint16_t port) {
+  const SocketAddress remote = socketAddress(family, address, port);
+  UniqueFd tcp = space.socket(family, SOCK_STREAM | SOCK_NONBLOCK);
+  if (::connect(tcp.get(), remote.get(), remote.length) != 0 && errno == EINPROGRESS) {
+    pollfd entry{tcp.get(), POLLOUT, 0};
+    ::poll(&entry, 1, 300);
+  }
+  UniqueFd udp = space.socket(family, SOCK_DGRAM);
+  for (int i = 0; i < 3; ++i) ::sendto(udp.get(), "probe", 5, 0, remote.get(), remote.length);
+}
+
+// The whole lab: the VPN, the service, the desktop program, the bystander.
+class LeakLab {
+ public:
+  // Over TCP, so a killed server drops the tunnel at once rather than at
+  // OpenVPN's next ping restart.
+  LeakLab() : vpn_(scratch_.path(), "tcp") {
+    if (!vpn_.ready()) return;
+    if (!connectNamespaces(vpn_.client, {std::string(kClient4) + "/24", std::string(kClient6) + "/64"}, bystander,
+                           {std::string(kBystander4) + "/24", std::string(kBystander6) + "/64"})) {
+      return;
+    }
+    service_ = std::make_unique<KillSwitchService>(scratch_.path(), vpn_.client.wrapper());
+    if (!service_->waitUntilAnswering()) return;
+    bridge_ = std::make_unique<BridgeClient>(
+        EnvironmentOverrides{{"XDG_DATA_HOME", (scratch_.path() / "home").string()},
+                             {"VLVPN_KILLSWITCH_SOCKET", service_->endpoint}},
+        vpn_.client.wrapper());
+    capture_ = std::make_unique<Capture>(bystander);
+    listeners_.push_back(boundSocket(bystander, AF_INET, SOCK_STREAM, kBystander4, kProbePort));
+    listeners_.push_back(boundSocket(bystander, AF_INET, SOCK_DGRAM, kBystander4, kProbePort));
+    listeners_.push_back(boundSocket(bystander, AF_INET6, SOCK_STREAM, kBystander6, kProbePort));
+    listeners_.push_back(boundSocket(bystander, AF_INET6, SOCK_DGRAM, kBystander6, kProbePort));
+    listeners_.push_back(boundSocket(bystander, AF_INET, SOCK_DGRAM, kBystander4, kDnsPort));
+    const bool listening = std::all_of(listeners_.begin(), listeners_.end(), [](const UniqueFd& fd) { return bool(fd); });
+    ready_ = listening && capture_->ready() && bridge_->started() &&
+             bridge_->call("saveOvpnProfile", {"home", vpn_.profile(), "home.ovpn", ""}).contains("result") &&
+             bridge_->call("saveOvpnAuth", {"home", kLabUser, kLabPassword}).contains("result");
+  }
+
+  bool ready() const { return ready_; }
+  BridgeClient& bridge() { return *bridge_; }
+  VpnLab& vpn() { return vpn_; }
+
+  // Every probe once, then what the bystander saw of them.
+  Arrivals probe() {
+    capture_->take(0ms);  // what came before does not count
+    const NetworkNamespace& client = vpn_.client;
+    sendTcpAndUdp(client, AF_INET, kBystander4, kProbePort);
+    sendTcpAndUdp(client, AF_INET6, kBystander6, kProbePort);
+    sendTcpAndUdp(client, AF_INET, kBystander4, kDnsPort);
+    client.run({"ping", "-c", "2", "-i", "0.2", "-W", "1", kBystander4});
+    client.run({"ping", "-6", "-c", "2", "-i", "0.2", "-W", "1", kBystander6});
+    return capture_->take(300ms);
+  }
+
+  NetworkNamespace bystander{"bys"};
+
+ private:
+  TempDir scratch_;
+  VpnLab vpn_;
+  std::unique_ptr<KillSwitchService> service_;
+  std::unique_ptr<BridgeClient> bridge_;
+  std::unique_ptr<Capture> capture_;
+  std::vector<UniqueFd> listeners_;
+  bool ready_ = false;
+};
+
+void report(const char* state, const Arrivals& arrivals) {
+  std::printf("leak probe, %-36s %s\n", state, arrivals.describe().c_str());
+  testing::Test::RecordProperty(state, arrivals.describe());
+}
+
+// Connections OpenVPN made to where the server would be, on a listener that
+// stands in for a server that never answers.
+int connectionsAt(const UniqueFd& listener, std::vector<UniqueFd>& accepted) {
+  for (int waits = 0; waits < 50 && accepted.empty(); ++waits) {
+    for (UniqueFd fd; (fd = UniqueFd(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC)));) {
+      accepted.push_back(std::move(fd));
+    }
+    if (accepted.empty()) std::this_thread::sleep_for(100ms);
+  }
+  return static_cast<int>(accepted.size());
+}
+
+#define VLVPN_REQUIRE_LAB() VLVPN_REQUIRE_ENVIRONMENT(canRunVpnLab(), "needs root, network namespaces, /dev/net/tun and openvpn")
+
+TEST(KillSwitchLeaks, NothingReachesABystanderInAnyStateOfATunnel) {
+  VLVPN_REQUIRE_LAB();
+  LeakLab lab;
+  ASSERT_TRUE(lab.ready());
+  auto& bridge = lab.bridge();
+
+  // The probes see what they should: without the kill switch everything arrives.
+  const Arrivals open = lab.probe();
+  report("without the kill switch:", open);
+  ASSERT_GT(open.tcp4, 0);
+  ASSERT_GT(open.udp4, 0);
+  ASSERT_GT(open.icmp4, 0);
+  ASSERT_GT(open.tcp6, 0);
+  ASSERT_GT(open.udp6, 0);
+  ASSERT_GT(open.icmp6Echo, 0);
+  ASSERT_GT(open.dns, 0);
+
+  ASSERT_EQ(bridge.call("setKillSwitchEnabled", {true})["result"], json({{"enabled", true}}));
+  ASSERT_EQ(bridge.call("setBlockIpv6Enabled", {true})["result"], json({{"enabled", true}}));
+
+  // Connecting, to a server that never answers: OpenVPN reaches it.
+  {
+    UniqueFd standIn = boundSocket(lab.vpn().server, AF_INET, SOCK_STREAM, kLabServerAddress, kLabServerPort);
+    ASSERT_TRUE(standIn);
+    std::vector<UniqueFd> accepted;
+    EXPECT_EQ(bridge.call("connectOvpn", {"home", "home.ovpn", "", ""})["result"]["state"], "connecting");
+    EXPECT_GT(connectionsAt(standIn, accepted), 0) << "the server stays reachable while connecting";
+    EXPECT_EQ(bridge.call("getStatus")["result"]["state"], "connecting");
+    const Arrivals connecting = lab.probe();
+    report("connecting:", connecting);
+    EXPECT_EQ(connecting.leaks(), 0) << connecting.describe();
+    EXPECT_EQ(connecting.icmp6Echo, 0) << "the IPv6 block is on";
+    bridge.call("disconnect");
+  }
+
+  ASSERT_TRUE(lab.vpn().startServer());
+  bridge.call("connectOvpn", {"home", "home.ovpn", "", ""});
+  ASSERT_EQ(bridge.waitForState("connected", 20s)["state"], "connected");
+  EXPECT_TRUE(lab.vpn().client.run({"ping", "-c", "1", "-W", "2", kLabServerTunnelAddress})) << "the tunnel carries traffic";
+  const Arrivals connected = lab.probe();
+  report("connected:", connected);
+  EXPECT_EQ(connected.leaks(), 0) << connected.describe();
+  EXPECT_EQ(connected.icmp6Echo, 0) << "the IPv6 block is on";
+
+  lab.vpn().killServer();
+  json status;
+  for (int attempt = 0; attempt < 300; ++attempt) {
+    status = bridge.call("getStatus")["result"];
+    if (status["state"] != "connected") break;
+    std::this_thread::sleep_for(100ms);
+  }
+  ASSERT_NE(status["state"], "connected") << status;
+  const Arrivals dropped = lab.probe();
+  report("tunnel dropped (server killed):", dropped);
+  EXPECT_EQ(dropped.leaks(), 0) << dropped.describe();
+  EXPECT_EQ(dropped.icmp6Echo, 0) << "the IPv6 block is on";
+
+  bridge.call("disconnect");
+  const Arrivals disconnected = lab.probe();
+  report("disconnected, kill switch on:", disconnected);
+  EXPECT_EQ(disconnected.leaks(), 0) << disconnected.describe();
+  EXPECT_EQ(disconnected.dns, 0) << "DNS is open only while a tunnel is wanted";
+}
+
+}  // namespace
+}  // namespace vlvpn::test
