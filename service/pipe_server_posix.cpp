@@ -46,21 +46,28 @@ Requester peerOf(int fd) {
   return {peer.uid, peer.gid, {}};
 }
 
+// The socket is non-blocking: a reply that fits its buffer (every reply
+// does) goes out at once, and only a full buffer is waited on.
 void writeReply(int fd, std::string_view reply, Deadline deadline) {
   while (!reply.empty()) {
-    if (!waitForFd(fd, POLLOUT, timeLeft(deadline))) return;
     const ssize_t n = ::send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n <= 0) return;
-    reply.remove_prefix(static_cast<size_t>(n));
+    if (n > 0) {
+      reply.remove_prefix(static_cast<size_t>(n));
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      if (!waitForFd(fd, POLLOUT, timeLeft(deadline))) return;
+    } else {
+      return;
+    }
   }
 }
 
+// Closing the connection afterwards is the client's end of input.
 void answer(ServerContext& context, Connection& connection) {
   writeReply(connection.fd.get(),
              answerRequest(context.dispatcher, context.log, connection.request, connection.requester),
              connection.deadline);
-  ::shutdown(connection.fd.get(), SHUT_WR);
 }
 
 // Reads what arrived; false when the connection is done with (closed,
@@ -96,7 +103,8 @@ std::string serviceEndpoint() {
 bool runPipeServer(std::shared_ptr<ServerContext> context) {
   const std::string path = serviceEndpoint();
   sockaddr_un address{};
-  UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  // Non-blocking: the loop accepts until no one is left waiting.
+  UniqueFd listener(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
   if (!fillAddress(path, address) || !listener) {
     context->log.write("socket failed: " + std::to_string(errno) + " for " + path);
     return false;
@@ -129,6 +137,23 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
   // health check is answered here at once, whatever else is going on.
   const int stopFd = context->stop.native().readEnd.get();
   std::vector<Connection> reading;
+  // Reads what has come (when `readable`) and, once the request is whole,
+  // answers a health check here and hands anything else to the workers.
+  // True while the connection is still to be read from; false once it is
+  // answered, handed on, closed, failed or past its deadline.
+  const auto stillToRead = [&](Connection& connection, bool readable) {
+    if (readable && !readMore(connection)) return false;
+    if (isRequestComplete(connection.request)) {
+      if (Dispatcher::isHealthCheck(connection.request)) {
+        answer(*context, connection);  // lock-free, and its reply fits the socket's buffer
+      } else {
+        connection.requester = peerOf(connection.fd.get());
+        queue->push(std::move(connection));
+      }
+      return false;
+    }
+    return Clock::now() < connection.deadline;
+  };
   for (;;) {
     std::vector<pollfd> entries{{stopFd, POLLIN, 0}, {reading.size() < kMaxReading ? listener.get() : -1, POLLIN, 0}};
     Deadline soonest = Deadline::max();
@@ -141,31 +166,23 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     if (entries[0].revents) break;
 
     std::vector<Connection> stillReading;
-    const Deadline now = Clock::now();
     for (size_t i = 0; i < reading.size(); ++i) {
-      Connection& connection = reading[i];
-      if (entries[i + 2].revents && !readMore(connection)) continue;  // closed or failed: dropped
-      if (isRequestComplete(connection.request)) {
-        if (Dispatcher::isHealthCheck(connection.request)) {
-          answer(*context, connection);  // lock-free, and its reply fits the socket's buffer
-        } else {
-          queue->push(std::move(connection));
-        }
-        continue;
-      }
-      if (now < connection.deadline) stillReading.push_back(std::move(connection));
+      if (stillToRead(reading[i], entries[i + 2].revents != 0)) stillReading.push_back(std::move(reading[i]));
     }
     reading = std::move(stillReading);
 
-    if (entries[1].revents) {
+    // Everyone waiting is let in at once (up to kMaxReading being read).
+    while (entries[1].revents && reading.size() < kMaxReading) {
       UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
-      if (accepted) {
-        const Requester requester = peerOf(accepted.get());
-        reading.push_back({std::move(accepted), {}, Clock::now() + kRequestDeadline, requester});
-      } else if (errno == EMFILE || errno == ENFILE) {
+      if (!accepted) {
         // Out of descriptors: give those being read a moment to finish.
-        context->stop.wait(std::chrono::milliseconds(50));
+        if (errno == EMFILE || errno == ENFILE) context->stop.wait(std::chrono::milliseconds(50));
+        break;
       }
+      // A client writes as soon as it is connected, so its request is
+      // usually there already: read it now rather than after another poll.
+      Connection connection{std::move(accepted), {}, Clock::now() + kRequestDeadline, {}};
+      if (stillToRead(connection, true)) reading.push_back(std::move(connection));
     }
   }
   queue->close();

@@ -27,9 +27,16 @@ ServiceLog::ServiceLog(std::filesystem::path path, std::function<LocalTime()> cl
 
 void ServiceLog::write(std::string_view message) {
   if (path_.empty()) return;
+  std::string line = formatTimestamp(clock_());
+  line.append(message).append("\r\n");
   std::lock_guard lock(mutex_);
-  rotateIfLarger(path_);
-  appendToLogFile(path_, formatTimestamp(clock_()) + std::string(message) + "\r\n");
+  // The file is let go of to be rotated (Windows renames no file held open).
+  if (file_ && file_->size() > kLogRotateBytes) file_.reset();
+  if (!file_) {
+    rotateIfLarger(path_);
+    file_ = LogFile::open(path_);
+  }
+  if (file_) file_->append(line);
 }
 
 }  // namespace vlvpn::service

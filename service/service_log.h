@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -36,10 +37,20 @@ void rotateIfLarger(const std::filesystem::path& path, uintmax_t limit = kLogRot
 // and the reason goes once to standard error.
 std::filesystem::path serviceDataPath(std::string_view fileName);
 
-// Appends `line` to the log file, made for the service's account only when
-// new; the handle is not inherited by child processes and shares reading
-// only. False when the file cannot be opened.
-bool appendToLogFile(const std::filesystem::path& path, std::string_view line);  // per platform
+// The log file, held open from its first line until it is rotated (one
+// write a line). Made for the service's account only when new; the handle is
+// not inherited by child processes and shares reading only.
+class LogFile {
+ public:
+  virtual ~LogFile() = default;
+  // False when the line could not be written whole.
+  virtual bool append(std::string_view line) = 0;
+  // Its size: as found when opened, and what was appended since.
+  virtual uintmax_t size() const = 0;
+
+  // Null when the file cannot be opened.
+  static std::unique_ptr<LogFile> open(const std::filesystem::path& path);  // per platform
+};
 
 // Why `folder` may not hold the service's files, or "" when it may.
 std::string unsafeDataFolderReason(const std::filesystem::path& folder);  // per platform
@@ -59,6 +70,7 @@ class ServiceLog {
   std::filesystem::path path_;
   std::function<LocalTime()> clock_;
   std::mutex mutex_;
+  std::unique_ptr<LogFile> file_;  // under mutex_
 };
 
 }  // namespace vlvpn::service

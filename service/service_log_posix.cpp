@@ -48,16 +48,36 @@ std::filesystem::path serviceDataPath(std::string_view fileName) {
   return folder / fileName;
 }
 
-bool appendToLogFile(const std::filesystem::path& path, std::string_view line) {
-  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd) return false;
-  while (!line.empty()) {
-    const ssize_t n = ::write(fd.get(), line.data(), line.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    line.remove_prefix(static_cast<size_t>(n));
+namespace {
+
+class PosixLogFile final : public LogFile {
+ public:
+  PosixLogFile(UniqueFd fd, uintmax_t size) : fd_(std::move(fd)), size_(size) {}
+
+  bool append(std::string_view line) override {
+    while (!line.empty()) {
+      const ssize_t n = ::write(fd_.get(), line.data(), line.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      size_ += static_cast<uintmax_t>(n);
+      line.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
   }
-  return true;
+  uintmax_t size() const override { return size_; }
+
+ private:
+  UniqueFd fd_;
+  uintmax_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<LogFile> LogFile::open(const std::filesystem::path& path) {
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  struct stat info {};
+  if (!fd || ::fstat(fd.get(), &info) != 0) return nullptr;
+  return std::make_unique<PosixLogFile>(std::move(fd), static_cast<uintmax_t>(info.st_size));
 }
 
 }  // namespace vlvpn::service

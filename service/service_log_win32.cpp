@@ -74,14 +74,36 @@ std::filesystem::path serviceDataPath(std::string_view fileName) {
   return std::filesystem::path(folder + L"\\" + wideFromUtf8(fileName));
 }
 
-bool appendToLogFile(const std::filesystem::path& path, std::string_view line) {
+namespace {
+
+class Win32LogFile final : public LogFile {
+ public:
+  Win32LogFile(UniqueFileHandle file, uintmax_t size) : file_(std::move(file)), size_(size) {}
+
+  bool append(std::string_view line) override {
+    DWORD written = 0;
+    const bool whole = WriteFile(file_.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+                       written == line.size();
+    size_ += written;
+    return whole;
+  }
+  uintmax_t size() const override { return size_; }
+
+ private:
+  UniqueFileHandle file_;
+  uintmax_t size_;
+};
+
+}  // namespace
+
+std::unique_ptr<LogFile> LogFile::open(const std::filesystem::path& path) {
   // No security attributes: the handle is not inheritable, so an OpenVPN
   // started meanwhile never holds the log.
-  UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  UniqueFileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
-  DWORD written = 0;
-  return WriteFile(file.get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+  LARGE_INTEGER size{};
+  if (!file || !GetFileSizeEx(file.get(), &size)) return nullptr;
+  return std::make_unique<Win32LogFile>(std::move(file), static_cast<uintmax_t>(size.QuadPart));
 }
 
 }  // namespace vlvpn::service

@@ -46,6 +46,21 @@ TEST(ServiceLog, RotatesToOneOlderGenerationAboveTheLimit) {
   EXPECT_EQ(readAll(path), "2026-12-08 09:05:03.007 over the limit\r\n");
 }
 
+TEST(ServiceLog, RotatesAFileItHoldsOpenOnceItsOwnLinesTakeItOverTheLimit) {
+  test::TempDir dir;
+  const auto path = dir.path() / "killswitch.log";
+  auto older = path;
+  older += ".1";
+  std::ofstream(path, std::ios::binary) << std::string(kLogRotateBytes - 10, 'a');
+  ServiceLog log(path, fixedTime);
+  log.write("first");  // opens the file: 10 bytes under the limit, 29 over once written
+  EXPECT_FALSE(std::filesystem::exists(older));
+  log.write("second");
+  log.write("third");
+  EXPECT_EQ(std::filesystem::file_size(older), kLogRotateBytes - 10 + 24 + 5 + 2) << "only the file that went over";
+  EXPECT_EQ(readAll(path), "2026-12-08 09:05:03.007 second\r\n2026-12-08 09:05:03.007 third\r\n");
+}
+
 TEST(RequestText, TrimsAndEscapesForTheLog) {
   EXPECT_EQ(trimSpace(" \t PING \r\n"), "PING");
   EXPECT_EQ(trimSpace(" \r\n\t"), "");
