@@ -25,6 +25,7 @@ class KillSwitchService {
   ~KillSwitchService();
 
   bool started() const { return child_ != nullptr; }
+  uint32_t pid() const { return child_ ? child_->pid() : 0; }
   // Waits until PING is answered.
   bool waitUntilAnswering();
   std::string request(std::string_view line) { return serviceRequest(endpoint, std::string(line) + "\n"); }
