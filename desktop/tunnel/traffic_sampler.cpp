@@ -41,13 +41,18 @@ void TrafficSampler::reset() {
 
 TrafficRates sampleTrafficRates(AdapterQuery& query, TrafficSampler& sampler, const std::function<uint64_t()>& nowMs) {
   const auto luid = findUpTapAdapter(query.adapters());
-  if (!luid) {
+  const auto counters = luid ? query.counters(*luid) : std::nullopt;
+  return sampleTrafficRates(luid, counters, sampler, counters ? nowMs() : 0);
+}
+
+TrafficRates sampleTrafficRates(std::optional<uint64_t> tapLuid, const std::optional<InterfaceCounters>& counters,
+                                TrafficSampler& sampler, uint64_t nowMs) {
+  if (!tapLuid) {
     sampler.reset();
     return {};
   }
-  const auto counters = query.counters(*luid);
   if (!counters) return {};
-  return sampler.sample(*luid, *counters, nowMs());
+  return sampler.sample(*tapLuid, *counters, nowMs);
 }
 
 uint64_t tickMs() {

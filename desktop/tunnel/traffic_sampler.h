@@ -38,6 +38,10 @@ class TrafficSampler {
 // The up TAP adapter's rates, or 0 and 0 (and a reset) when there is none;
 // 0 and 0 with the sampler untouched when its counters cannot be read.
 TrafficRates sampleTrafficRates(AdapterQuery& query, TrafficSampler& sampler, const std::function<uint64_t()>& nowMs);
+// The same from an adapter and its counters already read, so a caller that
+// needs them too asks the system once.
+TrafficRates sampleTrafficRates(std::optional<uint64_t> tapLuid, const std::optional<InterfaceCounters>& counters,
+                                TrafficSampler& sampler, uint64_t nowMs);
 
 // A rate as the interface shows it: truncated to whole bytes per second,
 // kept a floating-point number.

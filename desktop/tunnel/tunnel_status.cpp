@@ -29,17 +29,18 @@ void addTrafficFigures(const TunnelPorts& ports, bool connected, json& status) {
     status["adapterUp"] = false;
     return;
   }
-  const TrafficRates rates = sampleTrafficRates(*ports.adapters, *ports.sampler, ports.tickMs);
-  status["downBps"] = wholeBytesPerSecond(rates.downBps);
-  status["upBps"] = wholeBytesPerSecond(rates.upBps);
+  // One look at the adapters and one at the tunnel's counters serve the
+  // rates and the figures beside them: each look walks every interface.
   const auto adapters = ports.adapters->adapters();
   const auto luid = findUpTapAdapter(adapters);
+  const auto counters = luid ? ports.adapters->counters(*luid) : std::nullopt;
+  const TrafficRates rates = sampleTrafficRates(luid, counters, *ports.sampler, counters ? ports.tickMs() : 0);
+  status["downBps"] = wholeBytesPerSecond(rates.downBps);
+  status["upBps"] = wholeBytesPerSecond(rates.upBps);
   status["adapterUp"] = luid.has_value();
-  if (luid) {
-    if (const auto counters = ports.adapters->counters(*luid)) {
-      status["rxBytes"] = static_cast<double>(counters->inOctets);
-      status["txBytes"] = static_cast<double>(counters->outOctets);
-    }
+  if (counters) {
+    status["rxBytes"] = static_cast<double>(counters->inOctets);
+    status["txBytes"] = static_cast<double>(counters->outOctets);
   }
   status["physicalLinkUp"] = isPhysicalLinkUp(adapters);
 }

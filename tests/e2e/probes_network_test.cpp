@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <functional>
 #include <thread>
 
@@ -101,6 +103,38 @@ TEST(ProbesOnRealSockets, AnIdleTunDeviceIsInstalledButNotUp) {
     // The kernel reports the operational state a moment after the link comes up.
     for (int i = 0; i < 100 && !tunnel::isPhysicalLinkUp(adapters->adapters()); ++i) usleep(20000);
     EXPECT_TRUE(tunnel::isPhysicalLinkUp(adapters->adapters())) << "Ethernet-type links that are up";
+  });
+}
+
+TEST(ProbesOnRealSockets, ListsEveryInterfaceOnceInIndexOrderWithItsAddresses) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace space("many");
+  for (int i = 0; i < 20; ++i) ASSERT_TRUE(space.run({"ip", "tuntap", "add", "dev", "tun" + std::to_string(i), "mode", "tun"}));
+  ASSERT_TRUE(space.run({"ip", "link", "add", "eth-a", "type", "veth", "peer", "name", "eth-b"}));
+  ASSERT_TRUE(space.run({"ip", "addr", "add", "198.18.7.1/24", "dev", "eth-a"}));
+  ASSERT_TRUE(space.run({"ip", "addr", "add", "198.18.8.1/24", "dev", "eth-a"}));
+  ASSERT_TRUE(space.run({"ip", "addr", "add", "10.9.0.1", "peer", "10.9.0.2", "dev", "tun3"}));
+  inNamespace(space, [&] {
+    auto query = tunnel::AdapterQuery::create();
+    const auto adapters = query->adapters();
+    ASSERT_TRUE(adapters);
+    ASSERT_EQ(adapters->size(), 23u) << "lo, 20 tun devices and the veth pair";
+    std::map<std::string, tunnel::AdapterInfo> byName;
+    for (size_t i = 0; i < adapters->size(); ++i) {
+      const auto& adapter = (*adapters)[i];
+      ASSERT_TRUE(adapter.description);
+      if (i > 0) {
+        EXPECT_LT((*adapters)[i - 1].luid, adapter.luid) << "in index order";
+      }
+      EXPECT_TRUE(byName.emplace(*adapter.description, adapter).second) << *adapter.description << " listed twice";
+    }
+    EXPECT_EQ(byName["lo"].ipv4, std::vector<uint32_t>{0x7F000001u});
+    EXPECT_EQ(byName["eth-a"].ipv4, (std::vector<uint32_t>{0xC6120701u, 0xC6120801u}));
+    EXPECT_EQ(byName["eth-a"].ifType, tunnel::kIfTypeEthernet);
+    EXPECT_EQ(byName["tun3"].ipv4, std::vector<uint32_t>{0x0A090001u}) << "its own address, not the peer's";
+    EXPECT_EQ(byName["tun7"].ifType, 1u);
+    EXPECT_TRUE(query->counters(byName["lo"].luid));
+    EXPECT_FALSE(query->counters(999999)) << "no such interface";
   });
 }
 
