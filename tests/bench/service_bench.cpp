@@ -26,6 +26,7 @@
 #include "tests/bench/bench_stats.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/temp_dir.h"
+#include "tests/support/unix_socket_client.h"
 
 namespace vlvpn::bench {
 namespace {
@@ -189,13 +190,8 @@ int pingAgainstEcho(KillSwitchService& service, const std::filesystem::path& scr
 int pingWithSilentClients(KillSwitchService& service) {
   std::vector<UniqueFd> silent;
   for (int i = 0; i < 300; ++i) {
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, service.endpoint.c_str(), sizeof address.sun_path - 1);
-    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-      return std::fprintf(stderr, "bench: silent client %d could not connect\n", i), 1;
-    }
+    UniqueFd fd = test::connectUnixSocket(service.endpoint);
+    if (!fd) return std::fprintf(stderr, "bench: silent client %d could not connect\n", i), 1;
     silent.push_back(std::move(fd));
   }
   const auto samples = pings(service.endpoint, 2000);

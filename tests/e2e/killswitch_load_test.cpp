@@ -3,17 +3,16 @@
 // both filter sets on.
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "common/posix/unique_fd.h"
 #include "tests/support/killswitch_service.h"
+#include "tests/support/unix_socket_client.h"
 #include "tests/support/network_namespace.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_environment.h"
@@ -22,15 +21,6 @@ namespace vlvpn::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-UniqueFd connectTo(const std::string& endpoint) {
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, endpoint.c_str(), sizeof address.sun_path - 1);
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return UniqueFd();
-  return fd;
-}
 
 // Requests whose replies differ, so a reply that went to the wrong client
 // or was cut short is noticed.
@@ -69,7 +59,7 @@ LoadResult runLoad(const std::string& endpoint, size_t concurrent, size_t total)
   const auto startClient = [&](Client& client) {
     client = Client{};
     if (started == total) return;
-    client.fd = connectTo(endpoint);
+    client.fd = connectUnixSocket(endpoint);
     client.exchange = &kExchanges[started % std::size(kExchanges)];
     ++started;
     if (!client.fd) {
@@ -126,7 +116,7 @@ TEST(KillSwitchServiceUnderLoad, FiveHundredSilentClientsLeavePingAnswered) {
   ASSERT_TRUE(service.waitUntilAnswering());
   std::vector<UniqueFd> silent;
   for (int i = 0; i < 500; ++i) {
-    silent.push_back(connectTo(service.endpoint));
+    silent.push_back(connectUnixSocket(service.endpoint));
     ASSERT_TRUE(silent.back()) << i;
   }
   // Every one of them is let in and waits to be read: none takes a worker.
@@ -140,7 +130,7 @@ TEST(KillSwitchServiceUnderLoad, FiveHundredSilentClientsLeavePingAnswered) {
 
 // Reads until the service closes, so a second line would be seen.
 std::string everythingAnswered(const std::string& endpoint, const std::string& bytes) {
-  UniqueFd fd = connectTo(endpoint);
+  UniqueFd fd = connectUnixSocket(endpoint);
   if (!fd) return "<no connection>";
   ::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
   std::string received;

@@ -2,30 +2,20 @@
 // the Linux service, where one thread reads every request as it arrives.
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include <vector>
 
 #include "common/posix/unique_fd.h"
 #include "tests/support/killswitch_service.h"
+#include "tests/support/unix_socket_client.h"
 #include "tests/support/temp_dir.h"
 
 namespace vlvpn::test {
 namespace {
-
-UniqueFd connectTo(const std::string& endpoint) {
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, endpoint.c_str(), sizeof address.sun_path - 1);
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return UniqueFd();
-  return fd;
-}
 
 // The service has closed this client (it reads end of input).
 bool closedByService(int fd, int waitMs) {
@@ -43,7 +33,7 @@ TEST(KillSwitchServiceUnderLoad, AnswersEveryoneElseWhileClientsTrickleOrSayNoth
   // More than the service has threads, some halfway through a request.
   std::vector<UniqueFd> idle;
   for (int i = 0; i < 100; ++i) {
-    idle.push_back(connectTo(service.endpoint));
+    idle.push_back(connectUnixSocket(service.endpoint));
     ASSERT_TRUE(idle.back());
     if (i % 2) ::send(idle.back().get(), "OPENVPN_ST", 10, MSG_NOSIGNAL);
   }

@@ -1,22 +1,18 @@
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 
-#include <cstring>
 
 #include "common/posix/unique_fd.h"
 #include "tests/support/killswitch_service.h"
+#include "tests/support/unix_socket_client.h"
 
 namespace vlvpn::test {
 
 std::string serviceEndpointFor(const std::filesystem::path& scratch) { return (scratch / "killswitch.sock").string(); }
 
 std::string serviceRequest(const std::string& endpoint, std::string_view bytes) {
-  UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, endpoint.c_str(), sizeof address.sun_path - 1);
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || bytes.empty()) return "";
+  UniqueFd fd = connectUnixSocket(endpoint);
+  if (!fd || bytes.empty()) return "";
   while (!bytes.empty()) {
     const ssize_t n = ::send(fd.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
     if (n <= 0) return "";
