@@ -41,9 +41,14 @@ class RouteNetlink {
       const ssize_t received = ::recv(fd_.get(), buffer, sizeof buffer, 0);
       if (received < 0 && errno == EINTR) continue;
       if (received <= 0) return false;
-      int left = static_cast<int>(received);
-      for (auto* message = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(message, left);
-           message = NLMSG_NEXT(message, left)) {
+      const char* at = buffer;
+      size_t left = static_cast<size_t>(received);
+      while (left >= sizeof(nlmsghdr)) {
+        const auto* message = reinterpret_cast<const nlmsghdr*>(at);
+        if (message->nlmsg_len < sizeof(nlmsghdr) || message->nlmsg_len > left) break;  // cut short
+        const size_t step = std::min<size_t>(left, NLMSG_ALIGN(message->nlmsg_len));
+        at += step;
+        left -= step;
         if (message->nlmsg_seq != sequence_) continue;
         if (message->nlmsg_type == NLMSG_DONE) return true;
         if (message->nlmsg_type == NLMSG_ERROR) {
