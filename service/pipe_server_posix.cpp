@@ -155,7 +155,7 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     return Clock::now() < connection.deadline;
   };
   for (;;) {
-    std::vector<pollfd> entries{{stopFd, POLLIN, 0}, {reading.size() < kMaxReading ? listener.get() : -1, POLLIN, 0}};
+    std::vector<pollfd> entries{{stopFd, POLLIN, 0}, {listener.get(), POLLIN, 0}};
     Deadline soonest = Deadline::max();
     for (const auto& connection : reading) {
       entries.push_back({connection.fd.get(), POLLIN, 0});
@@ -171,8 +171,8 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     }
     reading = std::move(stillReading);
 
-    // Everyone waiting is let in at once (up to kMaxReading being read).
-    while (entries[1].revents && reading.size() < kMaxReading) {
+    // Everyone waiting is let in at once.
+    while (entries[1].revents) {
       UniqueFd accepted(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK));
       if (!accepted) {
         // Out of descriptors: give those being read a moment to finish.
@@ -182,7 +182,15 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
       // A client writes as soon as it is connected, so its request is
       // usually there already: read it now rather than after another poll.
       Connection connection{std::move(accepted), {}, Clock::now() + kRequestDeadline, {}};
-      if (stillToRead(connection, true)) reading.push_back(std::move(connection));
+      if (!stillToRead(connection, true)) continue;
+      // Full: the one that has said least for longest makes room, so clients
+      // that connect and stay silent can never keep a health check out.
+      if (reading.size() >= kMaxReading) {
+        reading.erase(std::min_element(reading.begin(), reading.end(), [](const Connection& a, const Connection& b) {
+          return a.deadline < b.deadline;
+        }));
+      }
+      reading.push_back(std::move(connection));
     }
   }
   queue->close();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/posix/unique_fd.h"
+#include "service/connection.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/unix_socket_client.h"
 #include "tests/support/network_namespace.h"
@@ -126,6 +127,30 @@ TEST(KillSwitchServiceUnderLoad, FiveHundredSilentClientsLeavePingAnswered) {
   }
   const LoadResult result = runLoad(service.endpoint, 8, 2000);
   EXPECT_EQ(result.answered, 2000u) << result.firstWrong;
+}
+
+TEST(KillSwitchServiceUnderLoad, MoreSilentClientsThanAreReadMakeRoomForAPing) {
+  TempDir scratch;
+  KillSwitchService service(scratch.path());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  constexpr size_t kSilent = 700;
+  std::vector<UniqueFd> silent;
+  for (size_t i = 0; i < kSilent; ++i) {
+    silent.push_back(connectUnixSocket(service.endpoint));
+    ASSERT_TRUE(silent.back()) << i;
+  }
+  ASSERT_EQ(service.request("PING"), "PONG");
+  ASSERT_EQ(service.request("OPENVPN_STATUS"), "OK STOPPED");
+  // Exactly the oldest made room, each as a newer one came: had the PING
+  // waited for room, the first kMaxReading would have been dropped at their
+  // deadline instead.
+  size_t closed = 0;
+  for (const auto& client : silent) {
+    pollfd entry{client.get(), POLLIN, 0};
+    char byte;
+    if (::poll(&entry, 1, 0) == 1 && ::recv(client.get(), &byte, 1, MSG_DONTWAIT) == 0) ++closed;
+  }
+  EXPECT_EQ(closed, kSilent - service::kMaxReading);
 }
 
 // Reads until the service closes, so a second line would be seen.
