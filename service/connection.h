@@ -47,8 +47,7 @@ struct ServerContext {
 };
 
 // Connections whose requests are still arriving, read together by the
-// listening thread. Linux: past this many, the oldest is dropped for each
-// new one. Windows: new ones wait to be let in.
+// listening thread; past this many, the oldest is dropped for each new one.
 inline constexpr size_t kMaxReading = 512;
 // Threads that run complete requests; commands take the command lock one at
 // a time anyway.

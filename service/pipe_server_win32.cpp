@@ -1,9 +1,9 @@
 #include <windows.h>
 #include <sddl.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <exception>
-#include <algorithm>
 #include <list>
 #include <optional>
 #include <system_error>
@@ -224,6 +224,19 @@ void cancelReads(std::list<std::unique_ptr<ReadingConnection>>& reading) {
   reading.clear();
 }
 
+// Full: the one that has said least for longest makes room, so clients that
+// connect and stay silent can never keep a health check out. Its read is
+// cancelled and its routine run before its OVERLAPPED goes.
+void dropOldest(std::list<std::unique_ptr<ReadingConnection>>& reading) {
+  const auto oldest = std::min_element(reading.begin(), reading.end(), [](const auto& a, const auto& b) {
+    return a->deadline < b->deadline;
+  });
+  if (oldest == reading.end()) return;
+  if ((*oldest)->readPending) CancelIo((*oldest)->pipe.get());
+  while ((*oldest)->readPending) SleepEx(INFINITE, TRUE);
+  reading.erase(oldest);
+}
+
 }  // namespace
 
 std::string serviceEndpoint() {
@@ -282,7 +295,7 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
       ++it;
     }
 
-    if (!listeningNow && reading.size() < kMaxReading) {
+    if (!listeningNow) {
       if (!listening.listen()) break;
       listeningNow = true;
     }
@@ -295,6 +308,7 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
     if (woken == WAIT_OBJECT_0 + 1) {
       listeningNow = false;
       if (UniqueFileHandle client = listening.takeClient()) {
+        if (reading.size() >= kMaxReading) dropOldest(reading);
         auto connection = std::make_unique<ReadingConnection>();
         connection->pipe = std::move(client);
         connection->deadline = Clock::now() + kRequestDeadline;

@@ -15,6 +15,7 @@
 #include "common/path_bytes.h"
 #include "common/win32/unique_handle.h"
 #include "common/win32/unique_sc_handle.h"
+#include "service/connection.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_environment.h"
@@ -194,6 +195,30 @@ TEST(WindowsService, AnswersEveryoneElseWhileClientsTrickleOrSayNothing) {
   EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK STOPPED");
   EXPECT_EQ(service.request("DISABLE"), "OK");
   for (const auto& client : idle) EXPECT_FALSE(hasReplyWaiting(client.get())) << "an unfinished request was answered";
+}
+
+TEST(WindowsService, MoreSilentClientsThanAreReadMakeRoomForAPing) {
+  TempDir scratch;
+  KillSwitchService service(scratch.path());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  constexpr size_t kSilent = service::kMaxReading + 40;
+  std::vector<UniqueFileHandle> silent;
+  for (size_t i = 0; i < kSilent; ++i) {
+    silent.push_back(connectAndSay(service.endpoint, ""));
+    ASSERT_TRUE(silent.back()) << "client " << i << " was not let in";
+  }
+  EXPECT_EQ(service.request("PING"), "PONG");
+  EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK STOPPED");
+  // The oldest made room, one for each newer client (and one each for the
+  // two requests, unless the first had already gone when the second came).
+  size_t closed = 0;
+  for (const auto& client : silent) {
+    DWORD available = 0;
+    if (!PeekNamedPipe(client.get(), nullptr, 0, nullptr, &available, nullptr)) ++closed;
+  }
+  EXPECT_GE(closed, kSilent - service::kMaxReading + 1);
+  EXPECT_LE(closed, kSilent - service::kMaxReading + 2);
+  EXPECT_TRUE(PeekNamedPipe(silent.back().get(), nullptr, 0, nullptr, nullptr, nullptr)) << "the newest is still read";
 }
 
 // A profile whose configuration only LocalSystem may read: the service may
