@@ -4,27 +4,12 @@
 #include <shellapi.h>
 
 #include "common/win32/unique_handle.h"
+#include "common/win32/unique_socket.h"
 #include "common/win32/wide.h"
 #include "desktop/auth/loopback_socket.h"
 
 namespace vlvpn::auth {
 namespace {
-
-class UniqueSocket {
- public:
-  UniqueSocket() = default;
-  explicit UniqueSocket(SOCKET s) : socket_(s) {}
-  UniqueSocket(UniqueSocket&& other) noexcept : socket_(std::exchange(other.socket_, INVALID_SOCKET)) {}
-  UniqueSocket& operator=(UniqueSocket&&) = delete;
-  ~UniqueSocket() {
-    if (socket_ != INVALID_SOCKET) closesocket(socket_);
-  }
-  SOCKET get() const { return socket_; }
-  explicit operator bool() const { return socket_ != INVALID_SOCKET; }
-
- private:
-  SOCKET socket_ = INVALID_SOCKET;
-};
 
 class WinsockConnection final : public LoopbackConnection {
  public:
