@@ -1,8 +1,8 @@
 #include "desktop/services/preferences.h"
 
-#include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include "common/file_bytes.h"
 
 namespace vlvpn::services {
 namespace {
@@ -35,19 +35,14 @@ Result<std::filesystem::path> PreferenceStore::pathFor(std::string_view key) con
 Result<void> PreferenceStore::write(std::string_view key, std::string_view value) const {
   auto path = pathFor(key);
   if (!path) return path.error();
-  std::ofstream out(path.value(), std::ios::binary | std::ios::trunc);
-  out.write(value.data(), static_cast<std::streamsize>(value.size()));
-  out.close();
-  if (!out) return Error{"Could not write preference " + std::string(key)};
+  if (!writeFileBytes(path.value(), value)) return Error{"Could not write preference " + std::string(key)};
   return {};
 }
 
 Result<std::string> PreferenceStore::read(std::string_view key) const {
   auto path = pathFor(key);
   if (!path) return path.error();
-  std::ifstream in(path.value(), std::ios::binary);
-  if (!in) return std::string();
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return readFileBytes(path.value()).value_or(std::string());
 }
 
 }  // namespace vlvpn::services

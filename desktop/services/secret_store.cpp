@@ -1,8 +1,8 @@
 #include "desktop/services/secret_store.h"
 
-#include <fstream>
-#include <iterator>
 #include <system_error>
+
+#include "common/file_bytes.h"
 
 namespace vlvpn::services {
 
@@ -23,9 +23,7 @@ std::filesystem::path FileSecretStore::fileFor(const std::string& target) const 
 }
 
 std::string FileSecretStore::read(const std::string& target) {
-  std::ifstream in(fileFor(target), std::ios::binary);
-  if (!in) return {};
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return readFileBytes(fileFor(target)).value_or(std::string());
 }
 
 void FileSecretStore::remove(const std::string& target) {
