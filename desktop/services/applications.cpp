@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "common/text.h"
+
 namespace vlvpn::services {
 
 nlohmann::json applicationEntry(std::string_view path, std::string_view separators) {
@@ -12,21 +14,13 @@ nlohmann::json applicationEntry(std::string_view path, std::string_view separato
   return {{"bundleId", fileName}, {"name", name}, {"path", std::string(path)}, {"color", "#1d8fef"}};
 }
 
-std::string asciiLowered(std::string_view name) {
-  std::string lowered(name);
-  for (char& c : lowered) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lowered;
-}
-
 std::vector<RunningProcess> matchingProcesses(const std::vector<RunningProcess>& snapshot,
                                               const std::vector<std::string>& names) {
   std::vector<std::string> wanted;
-  for (const auto& name : names) wanted.push_back(asciiLowered(name));
+  for (const auto& name : names) wanted.push_back(asciiLower(name));
   std::vector<RunningProcess> matches;
   for (const auto& process : snapshot) {
-    if (std::find(wanted.begin(), wanted.end(), asciiLowered(process.exeFileName)) != wanted.end()) {
+    if (std::find(wanted.begin(), wanted.end(), asciiLower(process.exeFileName)) != wanted.end()) {
       matches.push_back(process);
     }
   }

@@ -22,9 +22,6 @@ std::string_view nativePathSeparators();  // per platform
 // the open-file dialog; Linux: zenity when a display and zenity are there.
 std::optional<std::string> chooseApplicationFile();  // per platform
 
-// Lower-cased ASCII letters only, as the names are compared.
-std::string asciiLowered(std::string_view name);
-
 struct RunningProcess {
   uint32_t pid = 0;
   std::string exeFileName;  // as the system reports it (UTF-8)
