@@ -92,36 +92,22 @@ class Capture {
     if (size < 20 || std::memcmp(ip + 12, &client4_, 4) != 0) return;
     const size_t header = (ip[0] & 0x0f) * 4u;
     if (size < header + 4) return;
-    const uint8_t* transport = ip + header;
-    switch (ip[9]) {
-      case IPPROTO_TCP:
-      case IPPROTO_UDP:
-        if (portAt(transport) == kDnsPort) {
-          ++arrivals.dns;
-        } else {
-          ++(ip[9] == IPPROTO_TCP ? arrivals.tcp4 : arrivals.udp4);
-        }
-        break;
-      case IPPROTO_ICMP:
-        ++arrivals.icmp4;
-        break;
-    }
+    if (ip[9] == IPPROTO_ICMP) ++arrivals.icmp4;
+    countTransport(ip[9], ip + header, arrivals.tcp4, arrivals.udp4, arrivals);
   }
   void countIpv6(const uint8_t* ip, size_t size, Arrivals& arrivals) const {
     if (size < 44 || std::memcmp(ip + 8, &client6_, 16) != 0) return;
     const uint8_t* transport = ip + 40;
-    switch (ip[6]) {
-      case IPPROTO_TCP:
-      case IPPROTO_UDP:
-        if (portAt(transport) == kDnsPort) {
-          ++arrivals.dns;
-        } else {
-          ++(ip[6] == IPPROTO_TCP ? arrivals.tcp6 : arrivals.udp6);
-        }
-        break;
-      case IPPROTO_ICMPV6:
-        if (transport[0] == 128) ++arrivals.icmp6Echo;  // neighbour discovery is not counted
-        break;
+    if (ip[6] == IPPROTO_ICMPV6 && transport[0] == 128) ++arrivals.icmp6Echo;  // neighbour discovery is not counted
+    countTransport(ip[6], transport, arrivals.tcp6, arrivals.udp6, arrivals);
+  }
+  // A TCP segment or UDP datagram: DNS apart, the rest to its family's count.
+  static void countTransport(uint8_t protocol, const uint8_t* transport, int& tcp, int& udp, Arrivals& arrivals) {
+    if (protocol != IPPROTO_TCP && protocol != IPPROTO_UDP) return;
+    if (portAt(transport) == kDnsPort) {
+      ++arrivals.dns;
+    } else {
+      ++(protocol == IPPROTO_TCP ? tcp : udp);
     }
   }
 
