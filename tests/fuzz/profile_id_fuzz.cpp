@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/openvpn_arguments.h"
+#include "common/text.h"
 #include "desktop/tunnel/profile_store.h"
 #include "service/openvpn_start_policy.h"
 #include "tests/fuzz/fuzz_property.h"
@@ -38,8 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::require(!asPath.has_parent_path() && asPath.filename() == asPath && id != "." && id != "..",
                 "an accepted identifier is one folder's name");
   if (!tunnel::isValidConfigFileName(fileName) || fileName == "auth.txt" || fileName == "openvpn.log") return 0;
-  std::string lowerName(fileName);
-  for (char& c : lowerName) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  const std::string lowerName = asciiLower(fileName);
   requireServiceAccepts("/home/user/.local/share/", '/', id, fileName, service::kPosixPaths);
   if (lowerName == "auth.txt" || lowerName == "openvpn.log") return 0;  // the same file on Windows
   requireServiceAccepts("C:\\Users\\user\\AppData\\Roaming\\", '\\', id, fileName, service::kWindowsPaths);
