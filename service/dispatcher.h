@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/result.h"
+
 namespace vlvpn::service {
 
 // ENABLE proto port dns addresses exe
@@ -31,10 +33,13 @@ KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord);
 // read as that user. Linux: the peer's credentials of the Unix socket.
 // Windows: the client's token at identification level (a HANDLE), which
 // lets the service check what the user may open but not act as the user.
+// A transport that could not establish who the client is says why in
+// `unknownIdentity`; such a client gets nothing read or started for it.
 struct Requester {
   std::optional<uint32_t> uid;
   std::optional<uint32_t> gid;
   std::shared_ptr<void> token;
+  std::optional<OsError> unknownIdentity;
 };
 
 // The commands' real work, always called with the command lock held.

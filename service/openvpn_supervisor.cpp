@@ -37,6 +37,12 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
   if (!isInAllowedFolder(exe, settings_.allowedFolders)) return refuse("ERR exe_not_allowed", exe);
   auto arguments = checkProfileArguments(args, nativePathStyle());
   if (!arguments) return refuse("ERR args_not_allowed", args);
+  // Files are read as the client; one whose identity is unknown would have
+  // them read, and its log written, with the service's rights.
+  if (const auto& unknown = requester.unknownIdentity) {
+    return refuse("ERR config_not_allowed", "the client's identity cannot be established (" + unknown->api + " " +
+                                                std::to_string(unknown->code) + ")");
+  }
 
   std::error_code error;
   if (!std::filesystem::exists(pathFromUtf8(exe), error)) return refuse("ERR exe_not_found", exe);
@@ -65,13 +71,15 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
   }
   const auto privateConfig = settings_.dataPath(kPrivateConfigName);
   if (privateConfig.empty()) return refuse("ERR config_not_allowed", "no service data folder for the checked copy");
+
+  // The previous OpenVPN goes before the copies are written: its end takes
+  // its credentials copy with it, which must not be the new one.
+  stop();
   if (auto failed = writeCopy(privateConfig, files.value().config)) return *failed;
   const auto privateCredentials = settings_.dataPath(kPrivateCredentialsName);
   if (files.value().credentials) {
     if (auto failed = writeCopy(privateCredentials, *files.value().credentials)) return *failed;
   }
-
-  stop();
 
   OpenVpnArguments launched = *arguments;
   launched.configPath = utf8FromPath(privateConfig);

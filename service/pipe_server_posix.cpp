@@ -43,7 +43,7 @@ Requester peerOf(int fd) {
   ucred peer{};
   socklen_t length = sizeof peer;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return {};
-  return {peer.uid, peer.gid, {}};
+  return {peer.uid, peer.gid, {}, {}};
 }
 
 // The socket is non-blocking: a reply that fits its buffer (every reply

@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "common/win32/overlapped_io.h"
 #include "common/win32/unique_handle.h"
@@ -114,22 +115,29 @@ void waitForClientToClose(HANDLE pipe, Deadline deadline) {
 
 // The client's identity as of the request just read, at the level it
 // allowed (identification: enough to check access for it, not to act as
-// it). Empty when the pipe cannot tell.
-std::shared_ptr<void> clientToken(HANDLE pipe) {
-  if (!ImpersonateNamedPipeClient(pipe)) return {};
+// it). A client that allowed only anonymity, or whose token cannot be had
+// for any other reason, has no identity the service can use.
+Result<std::shared_ptr<void>, OsError> clientToken(HANDLE pipe) {
+  if (!ImpersonateNamedPipeClient(pipe)) return OsError{"ImpersonateNamedPipeClient", GetLastError()};
   HANDLE token = nullptr;
   const bool opened = OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &token);
+  const DWORD openError = GetLastError();
   if (!RevertToSelf()) {
     // A thread that keeps the client's identity must not serve anyone.
     std::terminate();
   }
-  if (!opened) return {};
+  if (!opened) return OsError{"OpenThreadToken", openError};
   return std::shared_ptr<void>(token, CloseHandle);
 }
 
 void answer(ServerContext& context, CompleteRequest& complete) {
   Requester requester;
-  requester.token = clientToken(complete.pipe.get());
+  auto token = clientToken(complete.pipe.get());
+  if (token) {
+    requester.token = std::move(token).value();
+  } else {
+    requester.unknownIdentity = token.error();
+  }
   writeReply(complete.pipe.get(), answerRequest(context.dispatcher, context.log, complete.request, requester),
              complete.deadline);
   waitForClientToClose(complete.pipe.get(), complete.deadline);
@@ -144,9 +152,13 @@ class ListeningInstance {
   // Creates the instance (retrying while the system is short of resources)
   // and starts waiting for a client; false once the stop is signalled.
   bool listen() {
+    bool retriedConnect = false;
     for (;;) {
+      const char* failed = nullptr;
       if (!event_) event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+      if (!event_) failed = "CreateEvent";
       if (!pipe_ && event_) pipe_ = create();
+      if (!pipe_ && event_) failed = "CreateNamedPipe";
       if (pipe_ && event_) {
         io_ = OVERLAPPED{};
         io_.hEvent = event_.get();
@@ -163,10 +175,17 @@ class ListeningInstance {
           return true;
         }
         pipe_.reset();
+        // A client that came and went before the call leaves nothing wrong:
+        // the next instance listens at once. Any other failure is logged and
+        // tried again at once, and only a second one in a row waits.
+        if (error == ERROR_NO_DATA) continue;
+        context_.log.write("ConnectNamedPipe failed: " + std::to_string(error));
+        if (!std::exchange(retriedConnect, true)) continue;
+      } else {
+        // Out of resources for a moment: ending here would lift every filter.
+        context_.log.write(std::string(failed) + " failed: " + std::to_string(GetLastError()));
       }
-      // Out of resources for a moment: ending here would lift every filter.
-      context_.log.write(std::string(event_ ? "CreateNamedPipe" : "CreateEvent") +
-                         " failed: " + std::to_string(GetLastError()));
+      retriedConnect = false;
       if (context_.stop.wait(std::chrono::milliseconds(1000))) return false;
     }
   }

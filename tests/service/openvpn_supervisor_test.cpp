@@ -140,6 +140,45 @@ TEST_F(SupervisorTest, ASecondStartEndsTheFirstChild) {
   EXPECT_EQ(supervisor.status(), "OK STOPPED");
 }
 
+TEST_F(SupervisorTest, ASecondStartWithCredentialsKeepsItsOwnCopy) {
+  // The client's retry sends a start without a stop in between: ending the
+  // first OpenVPN must not take away the credentials the second one reads.
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  std::ofstream(profile / "auth.txt", std::ios::binary) << "u2\np2\n";
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1001");
+  EXPECT_EQ(launcher->processes[0]->terminations, 1);
+  EXPECT_EQ(readAll(data / "openvpn-auth.txt"), "u2\np2\n");
+  supervisor.stop();
+  EXPECT_FALSE(std::filesystem::exists(data / "openvpn-auth.txt"));
+}
+
+TEST_F(SupervisorTest, AClientOfUnknownIdentityGetsNothingStarted) {
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  Requester anonymous;
+  anonymous.unknownIdentity = OsError{"OpenThreadToken", 1347};
+  EXPECT_EQ(supervisor.start(exe(), args(), anonymous), "ERR config_not_allowed");
+  EXPECT_EQ(launcher->launches.size(), 1u);
+  EXPECT_EQ(launcher->processes[0]->terminations, 0) << "a refusal leaves the running child alone";
+  EXPECT_NE(logText().find("config_not_allowed: the client's identity cannot be established (OpenThreadToken 1347)"),
+            std::string::npos)
+      << logText();
+}
+
+TEST_F(SupervisorTest, TheServicesScriptSecurityComesLastAndWins) {
+  // A profile may carry its own level; OpenVPN takes the last one it reads,
+  // which is always the service's, after the configuration.
+  std::ofstream(profile / "home.ovpn", std::ios::binary) << "client\nscript-security 3\nremote 127.0.0.1 1194\n";
+  ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
+  const LaunchSpec& spec = launcher->launches[0];
+  ASSERT_GE(spec.argumentVector.size(), 2u);
+  EXPECT_EQ(spec.argumentVector[spec.argumentVector.size() - 2], "--script-security");
+  EXPECT_EQ(spec.argumentVector.back(), "1");
+  EXPECT_TRUE(spec.argumentString.ends_with(" --script-security 1")) << spec.argumentString;
+  const size_t config = spec.argumentString.find("--config");
+  ASSERT_NE(config, std::string::npos);
+  EXPECT_LT(config, spec.argumentString.rfind("--script-security"));
+}
+
 TEST_F(SupervisorTest, StatusForgetsAnEndedChildOnce) {
   EXPECT_EQ(supervisor.status(), "OK STOPPED");
   ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
