@@ -33,6 +33,10 @@ class AdapterQuery {
   // The adapters in the order the system lists them; nullopt when the list
   // cannot be had.
   virtual std::optional<std::vector<AdapterInfo>> adapters() = 0;
+  // The adapters bound to IPv4 that the system shows (Windows leaves out
+  // hidden interfaces here), without their addresses: what isPhysicalLinkUp
+  // looks at. nullopt when the list cannot be had.
+  virtual std::optional<std::vector<AdapterInfo>> ipv4Adapters() = 0;
   virtual std::optional<InterfaceCounters> counters(uint64_t luid) = 0;
 
   static std::unique_ptr<AdapterQuery> create();  // per platform

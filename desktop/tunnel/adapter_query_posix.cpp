@@ -104,6 +104,9 @@ void forEachAttribute(const nlmsghdr& message, const std::function<void(uint16_t
 
 class NetlinkAdapterQuery final : public AdapterQuery {
  public:
+  // Linux has no hidden interfaces to leave out: every link can carry IPv4.
+  std::optional<std::vector<AdapterInfo>> ipv4Adapters() override { return adapters(); }
+
   std::optional<std::vector<AdapterInfo>> adapters() override {
     RouteNetlink netlink;
     if (!netlink) return std::nullopt;

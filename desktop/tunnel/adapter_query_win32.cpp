@@ -15,16 +15,36 @@ namespace {
 class IpHelperAdapterQuery final : public AdapterQuery {
  public:
   std::optional<std::vector<AdapterInfo>> adapters() override {
-    const ULONG flags = GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
-                        GAA_FLAG_INCLUDE_ALL_INTERFACES;
+    return list(AF_UNSPEC, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST | GAA_FLAG_SKIP_DNS_SERVER |
+                               GAA_FLAG_INCLUDE_ALL_INTERFACES);
+  }
+
+  // Without the hidden interfaces (filter and miniport instances of an
+  // adapter, some of them Ethernet and up), which would make any machine
+  // look connected.
+  std::optional<std::vector<AdapterInfo>> ipv4Adapters() override {
+    return list(AF_INET, GAA_FLAG_SKIP_UNICAST | GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST |
+                             GAA_FLAG_SKIP_DNS_SERVER);
+  }
+
+  std::optional<InterfaceCounters> counters(uint64_t luid) override {
+    MIB_IF_ROW2 row{};
+    row.InterfaceLuid.Value = luid;
+    if (GetIfEntry2(&row) != NO_ERROR) return std::nullopt;
+    return InterfaceCounters{row.InOctets, row.OutOctets};
+  }
+
+
+ private:
+  static std::optional<std::vector<AdapterInfo>> list(ULONG family, ULONG flags) {
     ULONG size = 16384;
     std::vector<unsigned char> buffer(size);
     auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
-    ULONG result = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr, first, &size);
+    ULONG result = GetAdaptersAddresses(family, flags, nullptr, first, &size);
     if (result == ERROR_BUFFER_OVERFLOW) {
       buffer.assign(size, 0);
       first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
-      result = GetAdaptersAddresses(AF_UNSPEC, flags, nullptr, first, &size);
+      result = GetAdaptersAddresses(family, flags, nullptr, first, &size);
     }
     if (result != ERROR_SUCCESS) return std::nullopt;
 
@@ -44,13 +64,6 @@ class IpHelperAdapterQuery final : public AdapterQuery {
       found.push_back(std::move(info));
     }
     return found;
-  }
-
-  std::optional<InterfaceCounters> counters(uint64_t luid) override {
-    MIB_IF_ROW2 row{};
-    row.InterfaceLuid.Value = luid;
-    if (GetIfEntry2(&row) != NO_ERROR) return std::nullopt;
-    return InterfaceCounters{row.InOctets, row.OutOctets};
   }
 };
 

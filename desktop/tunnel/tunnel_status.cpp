@@ -42,7 +42,7 @@ void addTrafficFigures(const TunnelPorts& ports, bool connected, json& status) {
     status["rxBytes"] = static_cast<double>(counters->inOctets);
     status["txBytes"] = static_cast<double>(counters->outOctets);
   }
-  status["physicalLinkUp"] = isPhysicalLinkUp(adapters);
+  status["physicalLinkUp"] = isPhysicalLinkUp(ports.adapters->ipv4Adapters());
 }
 
 }  // namespace

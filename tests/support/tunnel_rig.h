@@ -61,6 +61,18 @@ class SharedAdapters : public tunnel::AdapterQuery {
     if (tapInstalled_) list.push_back({"TAP-Windows Adapter V9", tapUp_, tunnel::kIfTypeEthernet, kTapLuid, {0x0A080002}});
     return list;
   }
+  // What ipv4Adapters() lists instead of the full list.
+  void setIpv4Listing(std::optional<std::vector<tunnel::AdapterInfo>> listing) {
+    std::lock_guard lock(mutex_);
+    ipv4Listing_ = std::move(listing);
+  }
+  std::optional<std::vector<tunnel::AdapterInfo>> ipv4Adapters() override {
+    {
+      std::lock_guard lock(mutex_);
+      if (ipv4Listing_) return ipv4Listing_;
+    }
+    return adapters();
+  }
   std::optional<tunnel::InterfaceCounters> counters(uint64_t luid) override {
     std::lock_guard lock(mutex_);
     if (luid != kTapLuid || !tapInstalled_) return std::nullopt;
@@ -73,6 +85,7 @@ class SharedAdapters : public tunnel::AdapterQuery {
   bool tapUp_ = false;
   tunnel::InterfaceCounters counters_;
   int listings_ = 0;
+  std::optional<std::vector<tunnel::AdapterInfo>> ipv4Listing_;
 };
 
 class TunnelRig {

@@ -70,6 +70,32 @@ TEST_F(StatusTest, ConnectedAddsRatesCountersAndTheLink) {
   EXPECT_FALSE(connecting.contains("physicalLinkUp"));
 }
 
+TEST_F(StatusTest, ThePhysicalLinkIsJudgedOnTheIpv4ListingAlone) {
+  // The full listing holds hidden interfaces (an up Ethernet filter
+  // instance here); only the IPv4 listing says whether a real link is up.
+  rig.ports.tunnel->recoveryTried = true;
+  setSession(kStateConnected, std::make_shared<test::FakeTunnelProcess>(4242));
+  rig.adapters->setTapUp(true);
+  const AdapterInfo downEthernet{"Intel(R) Ethernet", false, kIfTypeEthernet, 5, {}};
+  const AdapterInfo tap{"TAP-Windows Adapter V9", true, kIfTypeEthernet, 9, {}};
+  const AdapterInfo wifi{"Wireless", true, kIfTypeWifi, 7, {}};
+  const AdapterInfo virtualLink{"Hyper-V Virtual", true, 53, 8, {}};
+  struct Case {
+    const char* name;
+    std::vector<AdapterInfo> listing;
+    bool up;
+  };
+  const Case cases[] = {
+      {"only a down link, the tunnel and a virtual link", {downEthernet, tap, virtualLink}, false},
+      {"an up Wi-Fi link", {downEthernet, wifi}, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    rig.adapters->setIpv4Listing(c.listing);
+    EXPECT_EQ(getStatus(rig.ports)["physicalLinkUp"], c.up);
+  }
+}
+
 TEST_F(StatusTest, AnEndedProcessReadsAsDisconnectedWithItsLogsSentence) {
   rig.ports.tunnel->recoveryTried = true;
   const auto log = rig.base.path() / "openvpn.log";
