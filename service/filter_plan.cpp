@@ -9,13 +9,14 @@ using Field = Condition::Field;
 
 constexpr Layer kAllLayers[] = {Layer::ConnectV4, Layer::ConnectV6, Layer::RecvAcceptV4, Layer::RecvAcceptV6};
 constexpr Layer kV6Layers[] = {Layer::ConnectV6, Layer::RecvAcceptV6};
+constexpr Layer kConnectLayers[] = {Layer::ConnectV4, Layer::ConnectV6};
 
 constexpr uint8_t kBlockWeight = 1;
 constexpr uint8_t kLoopbackWeight = 14;
 constexpr uint8_t kAppWeight = 12;
 constexpr uint8_t kServerWeight = 11;
 constexpr uint8_t kAdapterWeight = 10;
-constexpr uint8_t kBasicServiceWeight = 9;  // DHCP, ICMPv6
+constexpr uint8_t kBasicServiceWeight = 9;  // DHCP, neighbour discovery
 constexpr uint8_t kDnsWeight = 8;
 constexpr uint8_t kNlaProbeWeight = 7;
 
@@ -70,10 +71,18 @@ FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitc
            kBasicServiceWeight);
   plan.add(Layer::RecvAcceptV4, {{Field::Protocol, kProtocolUdp}, {Field::LocalPort, 68}}, Action::Permit,
            kBasicServiceWeight);
-  plan.add(kV6Layers, {{Field::Protocol, kProtocolIcmpv6}}, Action::Permit, kBasicServiceWeight);
+  for (uint8_t type : kNeighbourDiscoveryTypes) {
+    plan.add(kV6Layers, {{Field::Protocol, kProtocolIcmpv6}, {Field::IcmpType, type}}, Action::Permit,
+             kBasicServiceWeight);
+  }
 
   if (request.dns) {
-    plan.add(kAllLayers, {{Field::RemotePort, 53}}, Action::Permit, kDnsWeight);
+    // Queries out only: their answers belong to the flow the query opened,
+    // and an inbound rule for port 53 would let any host that sends from
+    // that port reach every service listening here.
+    for (uint8_t protocol : {kProtocolUdp, kProtocolTcp}) {
+      plan.add(kConnectLayers, {{Field::Protocol, protocol}, {Field::RemotePort, 53}}, Action::Permit, kDnsWeight);
+    }
     if (context.haveNlaUser) {
       for (uint16_t port : {80, 443}) {
         for (Layer layer : {Layer::ConnectV4, Layer::ConnectV6}) {

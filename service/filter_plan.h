@@ -32,6 +32,7 @@ struct Condition {
     Protocol,        // value: IP protocol number
     RemotePort,
     LocalPort,
+    IcmpType,        // value: ICMP type (the platform matches it as the local port)
     AppId,           // the application identifier of the request's exe
     NlaUser,         // the Network Location Awareness service's account
   };
@@ -59,6 +60,10 @@ struct FilterPlan {
 inline constexpr uint8_t kProtocolTcp = 6;
 inline constexpr uint8_t kProtocolUdp = 17;
 inline constexpr uint8_t kProtocolIcmpv6 = 58;
+
+// ICMPv6 router and neighbour solicitation and advertisement, and redirect:
+// what neighbour discovery needs. Echo and the rest stay blocked.
+inline constexpr uint8_t kNeighbourDiscoveryTypes[] = {133, 134, 135, 136, 137};
 
 // "udp" gives 17 and "tcp" 6, compared after lower-casing; anything else 0.
 uint8_t protocolNumber(std::string_view proto);

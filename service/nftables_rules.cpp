@@ -53,6 +53,9 @@ std::optional<std::string> renderRule(const Filter& filter, const InterfaceNamer
       case Field::LocalPort:
         portMatch(false, condition.value);
         break;
+      case Field::IcmpType:
+        rule += " icmpv6 type " + std::to_string(condition.value);
+        break;
       case Field::AppId:
       case Field::NlaUser:
         return std::nullopt;

@@ -22,11 +22,12 @@ TEST(KillSwitchPlan, HasTheDocumentedFilterCounts) {
     size_t expected;
   };
   const Case cases[] = {
-      {0, 0, false, false, false, 4 + 4 + 2 + 2},
-      {1, 1, false, false, false, 4 + 4 + 4 + 2 + 2 + 2},
-      {2, 3, true, true, true, 4 + 4 + 8 + 6 + 4 + 2 + 2 + 4 + 4},
-      {0, 2, true, false, false, 4 + 4 + 4 + 2 + 2 + 4},  // no NLA descriptor: no probe filters
-      {1, 0, false, true, true, 4 + 4 + 4 + 4 + 2 + 2},  // NLA only matters with dns
+      // block, loopback, adapters, servers, app, DHCP, neighbour discovery (5 types, 2 layers), DNS, NLA
+      {0, 0, false, false, false, 4 + 4 + 2 + 10},
+      {1, 1, false, false, false, 4 + 4 + 4 + 2 + 2 + 10},
+      {2, 3, true, true, true, 4 + 4 + 8 + 6 + 4 + 2 + 10 + 4 + 4},
+      {0, 2, true, false, false, 4 + 4 + 4 + 2 + 10 + 4},  // no NLA descriptor: no probe filters
+      {1, 0, false, true, true, 4 + 4 + 4 + 4 + 2 + 10},  // NLA only matters with dns
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.adapters << " adapters, " << c.addresses << " addresses, dns " << c.dns);
@@ -53,8 +54,11 @@ TEST(KillSwitchPlan, OrdersLayersAndRowsAsTheEngineAddsThem) {
       {L::ConnectV4, 10},    {L::ConnectV6, 10},    {L::RecvAcceptV4, 10}, {L::RecvAcceptV6, 10},  // adapter 2
       {L::ConnectV4, 11},    {L::RecvAcceptV4, 11}, {L::ConnectV4, 11},    {L::RecvAcceptV4, 11},  // servers
       {L::ConnectV4, 12},    {L::ConnectV6, 12},    {L::RecvAcceptV4, 12}, {L::RecvAcceptV6, 12},  // app
-      {L::ConnectV4, 9},     {L::RecvAcceptV4, 9},  {L::ConnectV6, 9},     {L::RecvAcceptV6, 9},   // DHCP, ICMPv6
-      {L::ConnectV4, 8},     {L::ConnectV6, 8},     {L::RecvAcceptV4, 8},  {L::RecvAcceptV6, 8},   // DNS
+      {L::ConnectV4, 9},     {L::RecvAcceptV4, 9},                                                 // DHCP
+      {L::ConnectV6, 9},     {L::RecvAcceptV6, 9},  {L::ConnectV6, 9},     {L::RecvAcceptV6, 9},   // neighbour
+      {L::ConnectV6, 9},     {L::RecvAcceptV6, 9},  {L::ConnectV6, 9},     {L::RecvAcceptV6, 9},   // discovery
+      {L::ConnectV6, 9},     {L::RecvAcceptV6, 9},
+      {L::ConnectV4, 8},     {L::ConnectV6, 8},     {L::ConnectV4, 8},     {L::ConnectV6, 8},      // DNS out
       {L::ConnectV4, 7},     {L::ConnectV6, 7},     {L::ConnectV4, 7},     {L::ConnectV6, 7},      // NLA probes
   };
   EXPECT_EQ(shape, expected);
@@ -68,9 +72,17 @@ TEST(KillSwitchPlan, OrdersLayersAndRowsAsTheEngineAddsThem) {
                                                                  {Field::RemotePort, 443}}));
   EXPECT_EQ(plan.filters[24].conditions, (std::vector<Condition>{{Field::Protocol, 17}, {Field::RemotePort, 67}}));
   EXPECT_EQ(plan.filters[25].conditions, (std::vector<Condition>{{Field::Protocol, 17}, {Field::LocalPort, 68}}));
-  EXPECT_EQ(plan.filters[26].conditions, (std::vector<Condition>{{Field::Protocol, 58}}));
-  EXPECT_EQ(plan.filters[28].conditions, (std::vector<Condition>{{Field::RemotePort, 53}}));
-  EXPECT_EQ(plan.filters[34].conditions,
+  for (int type = 133; type <= 137; ++type) {
+    const size_t first = 26 + 2 * static_cast<size_t>(type - 133);
+    for (size_t i : {first, first + 1}) {
+      EXPECT_EQ(plan.filters[i].conditions,
+                (std::vector<Condition>{{Field::Protocol, 58}, {Field::IcmpType, static_cast<uint64_t>(type)}}))
+          << i;
+    }
+  }
+  EXPECT_EQ(plan.filters[36].conditions, (std::vector<Condition>{{Field::Protocol, 17}, {Field::RemotePort, 53}}));
+  EXPECT_EQ(plan.filters[38].conditions, (std::vector<Condition>{{Field::Protocol, 6}, {Field::RemotePort, 53}}));
+  EXPECT_EQ(plan.filters[42].conditions,
             (std::vector<Condition>{{Field::NlaUser}, {Field::Protocol, 6}, {Field::RemotePort, 443}}));
   for (size_t i = 4; i < plan.filters.size(); ++i) EXPECT_EQ(plan.filters[i].action, Action::Permit) << i;
 }
@@ -129,9 +141,15 @@ TEST(NftablesRules, RendersThePlanAsOneOwnedTable) {
       "    meta nfproto ipv4 oifname \"tap-windows0\" accept\n"
       "    meta nfproto ipv6 oifname \"tap-windows0\" accept\n"
       "    meta nfproto ipv4 meta l4proto 17 th dport 67 accept\n"
-      "    meta nfproto ipv6 meta l4proto 58 accept\n"
-      "    meta nfproto ipv4 meta l4proto { tcp, udp } th dport 53 accept\n"
-      "    meta nfproto ipv6 meta l4proto { tcp, udp } th dport 53 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 133 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 134 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 135 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 136 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 137 accept\n"
+      "    meta nfproto ipv4 meta l4proto 17 th dport 53 accept\n"
+      "    meta nfproto ipv6 meta l4proto 17 th dport 53 accept\n"
+      "    meta nfproto ipv4 meta l4proto 6 th dport 53 accept\n"
+      "    meta nfproto ipv6 meta l4proto 6 th dport 53 accept\n"
       "    meta nfproto ipv4 drop\n"
       "    meta nfproto ipv6 drop\n"
       "  }\n"
@@ -144,9 +162,11 @@ TEST(NftablesRules, RendersThePlanAsOneOwnedTable) {
       "    meta nfproto ipv4 iifname \"tap-windows0\" accept\n"
       "    meta nfproto ipv6 iifname \"tap-windows0\" accept\n"
       "    meta nfproto ipv4 meta l4proto 17 th dport 68 accept\n"
-      "    meta nfproto ipv6 meta l4proto 58 accept\n"
-      "    meta nfproto ipv4 meta l4proto { tcp, udp } th sport 53 accept\n"
-      "    meta nfproto ipv6 meta l4proto { tcp, udp } th sport 53 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 133 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 134 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 135 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 136 accept\n"
+      "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 137 accept\n"
       "    meta nfproto ipv4 drop\n"
       "    meta nfproto ipv6 drop\n"
       "  }\n"
