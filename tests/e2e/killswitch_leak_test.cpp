@@ -3,11 +3,11 @@
 // server in another; a third namespace, a bystander on the client's other
 // link, listens and captures every packet the client sends it. In each
 // state of a tunnel the client probes the bystander with TCP, UDP and ICMP
-// over IPv4 and IPv6; what arrives must be nothing. DNS (allowed to any
-// address while connecting and connected) and ICMPv6 (neighbour discovery
-// needs it, so the kill switch lets all of it pass; the IPv6 block closes it)
-// are the openings the kill switch has on purpose: counted and reported
-// apart.
+// over IPv4 and IPv6, with the IPv6 block on and off; what arrives must be
+// nothing, ICMPv6 echo included (the kill switch lets only neighbour
+// discovery through). DNS (allowed to any address while connecting and
+// connected) is the opening the kill switch has on purpose: counted and
+// reported apart, and never a way in.
 #include <arpa/inet.h>
 #include <linux/if_packet.h>
 #include <net/ethernet.h>
@@ -219,9 +219,26 @@ class LeakLab {
   bool ready_ = false;
 };
 
-void report(const char* state, const Arrivals& arrivals) {
-  std::printf("leak probe, %-36s %s\n", state, arrivals.describe().c_str());
+void report(const std::string& state, const Arrivals& arrivals) {
+  std::printf("leak probe, %-52s %s\n", state.c_str(), arrivals.describe().c_str());
   testing::Test::RecordProperty(state, arrivals.describe());
+}
+
+// Probes with the IPv6 block on, then off: the kill switch alone holds IPv6
+// as well, echo included. The block is on again afterwards.
+Arrivals expectNothingLeaks(LeakLab& lab, const std::string& state) {
+  Arrivals withBlock;
+  for (bool block : {true, false}) {
+    EXPECT_EQ(lab.bridge().call("setBlockIpv6Enabled", {block})["result"], json({{"enabled", block}}));
+    const Arrivals arrivals = lab.probe();
+    const std::string name = state + (block ? ", IPv6 block on:" : ", IPv6 block off:");
+    report(name, arrivals);
+    EXPECT_EQ(arrivals.leaks(), 0) << name << " " << arrivals.describe();
+    EXPECT_EQ(arrivals.icmp6Echo, 0) << name << " " << arrivals.describe();
+    if (block) withBlock = arrivals;
+  }
+  lab.bridge().call("setBlockIpv6Enabled", {true});
+  return withBlock;
 }
 
 // Connections OpenVPN made to where the server would be, on a listener that
@@ -266,10 +283,7 @@ TEST(KillSwitchLeaks, NothingReachesABystanderInAnyStateOfATunnel) {
     EXPECT_EQ(bridge.call("connectOvpn", {"home", "home.ovpn", "", ""})["result"]["state"], "connecting");
     EXPECT_GT(connectionsAt(standIn, accepted), 0) << "the server stays reachable while connecting";
     EXPECT_EQ(bridge.call("getStatus")["result"]["state"], "connecting");
-    const Arrivals connecting = lab.probe();
-    report("connecting:", connecting);
-    EXPECT_EQ(connecting.leaks(), 0) << connecting.describe();
-    EXPECT_EQ(connecting.icmp6Echo, 0) << "the IPv6 block is on";
+    expectNothingLeaks(lab, "connecting");
     bridge.call("disconnect");
   }
 
@@ -277,10 +291,7 @@ TEST(KillSwitchLeaks, NothingReachesABystanderInAnyStateOfATunnel) {
   bridge.call("connectOvpn", {"home", "home.ovpn", "", ""});
   ASSERT_EQ(bridge.waitForState("connected", 20s)["state"], "connected");
   EXPECT_TRUE(lab.vpn().client.run({"ping", "-c", "1", "-W", "2", kLabServerTunnelAddress})) << "the tunnel carries traffic";
-  const Arrivals connected = lab.probe();
-  report("connected:", connected);
-  EXPECT_EQ(connected.leaks(), 0) << connected.describe();
-  EXPECT_EQ(connected.icmp6Echo, 0) << "the IPv6 block is on";
+  expectNothingLeaks(lab, "connected");
 
   lab.vpn().killServer();
   json status;
@@ -290,16 +301,79 @@ TEST(KillSwitchLeaks, NothingReachesABystanderInAnyStateOfATunnel) {
     std::this_thread::sleep_for(100ms);
   }
   ASSERT_NE(status["state"], "connected") << status;
-  const Arrivals dropped = lab.probe();
-  report("tunnel dropped (server killed):", dropped);
-  EXPECT_EQ(dropped.leaks(), 0) << dropped.describe();
-  EXPECT_EQ(dropped.icmp6Echo, 0) << "the IPv6 block is on";
+  expectNothingLeaks(lab, "tunnel dropped (server killed)");
 
   bridge.call("disconnect");
-  const Arrivals disconnected = lab.probe();
-  report("disconnected, kill switch on:", disconnected);
-  EXPECT_EQ(disconnected.leaks(), 0) << disconnected.describe();
+  const Arrivals disconnected = expectNothingLeaks(lab, "disconnected, kill switch on");
   EXPECT_EQ(disconnected.dns, 0) << "DNS is open only while a tunnel is wanted";
+}
+
+// A TCP connection attempt from a given source port; true when it connected.
+bool connectsFromPort(const NetworkNamespace& space, const char* from, uint16_t sourcePort, const char* to,
+                      uint16_t port, int timeoutMs) {
+  UniqueFd fd = space.socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK);
+  const int on = 1;
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const SocketAddress local = socketAddress(AF_INET, from, sourcePort);
+  if (::bind(fd.get(), local.get(), local.length) != 0) return false;
+  const SocketAddress remote = socketAddress(AF_INET, to, port);
+  if (::connect(fd.get(), remote.get(), remote.length) == 0) return true;
+  if (errno != EINPROGRESS) return false;
+  pollfd entry{fd.get(), POLLOUT, 0};
+  if (::poll(&entry, 1, timeoutMs) <= 0) return false;
+  int error = 0;
+  socklen_t length = sizeof error;
+  ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &length);
+  return error == 0;
+}
+
+bool readable(int fd, int timeoutMs) {
+  pollfd entry{fd, POLLIN, 0};
+  return ::poll(&entry, 1, timeoutMs) > 0;
+}
+
+TEST(KillSwitchLeaks, DnsIsAWayOutNeverAWayIn) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace client("cli"), bystander("bys");
+  ASSERT_TRUE(connectNamespaces(client, {std::string(kClient4) + "/24"}, bystander, {std::string(kBystander4) + "/24"}));
+  constexpr uint16_t kShare = 445;  // a service listening on the client
+  UniqueFd share = boundSocket(client, AF_INET, SOCK_STREAM, kClient4, kShare);
+  ASSERT_TRUE(share);
+  ASSERT_TRUE(connectsFromPort(bystander, kBystander4, kDnsPort, kClient4, kShare, 2000))
+      << "without the kill switch the door is open, so a refusal below means something";
+
+  TempDir scratch;
+  KillSwitchService service(scratch.path(), client.wrapper());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  ASSERT_EQ(service.request("ENABLE udp 1194 1 198.18.5.9"), "OK") << "DNS allowed";
+  EXPECT_FALSE(connectsFromPort(bystander, kBystander4, kDnsPort, kClient4, kShare, 500))
+      << "a neighbour sending from port 53 reaches no service";
+
+  // The client's own queries to a resolver on the bystander are answered.
+  UniqueFd resolverUdp = boundSocket(bystander, AF_INET, SOCK_DGRAM, kBystander4, kDnsPort);
+  UniqueFd resolverTcp = boundSocket(bystander, AF_INET, SOCK_STREAM, kBystander4, kDnsPort);
+  ASSERT_TRUE(resolverUdp && resolverTcp);
+
+  UniqueFd query = client.socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK);
+  const SocketAddress resolver = socketAddress(AF_INET, kBystander4, kDnsPort);
+  ASSERT_EQ(::sendto(query.get(), "query", 5, 0, resolver.get(), resolver.length), 5);
+  ASSERT_TRUE(readable(resolverUdp.get(), 2000)) << "the UDP query left";
+  sockaddr_storage asker{};
+  socklen_t askerLength = sizeof asker;
+  char buffer[64];
+  ASSERT_EQ(::recvfrom(resolverUdp.get(), buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&asker), &askerLength), 5);
+  ASSERT_EQ(::sendto(resolverUdp.get(), "answer", 6, 0, reinterpret_cast<sockaddr*>(&asker), askerLength), 6);
+  ASSERT_TRUE(readable(query.get(), 2000)) << "the UDP answer came back";
+  EXPECT_EQ(::recv(query.get(), buffer, sizeof buffer, 0), 6);
+
+  UniqueFd tcpQuery = client.socket(AF_INET, SOCK_STREAM);
+  ASSERT_EQ(::connect(tcpQuery.get(), resolver.get(), resolver.length), 0) << "the TCP query connects";
+  ASSERT_TRUE(readable(resolverTcp.get(), 2000));
+  UniqueFd answering(::accept4(resolverTcp.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  ASSERT_TRUE(answering);
+  ASSERT_EQ(::send(answering.get(), "answer", 6, MSG_NOSIGNAL), 6);
+  ASSERT_TRUE(readable(tcpQuery.get(), 2000)) << "the TCP answer came back";
+  EXPECT_EQ(::recv(tcpQuery.get(), buffer, sizeof buffer, 0), 6);
 }
 
 }  // namespace
