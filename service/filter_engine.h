@@ -1,7 +1,8 @@
 // Installs and removes the two filter sets. Each set lives exactly as long as
-// the engine's hold on it: removing it, replacing it, or the end of the service
-// process (however it ends) takes every filter of the set away, so nothing
-// outlives the service and nothing needs cleaning up at start.
+// the engine's hold on it: removing it, or the end of the service process
+// (however it ends), takes every filter of the set away, so nothing outlives
+// the service and nothing needs cleaning up at start. Replacing a set is one
+// step that either puts the new set in force or leaves the old one.
 #pragma once
 
 #include <cstdint>
@@ -16,9 +17,9 @@ class FilterEngine {
  public:
   virtual ~FilterEngine() = default;
 
-  // Replaces the kill switch with the set for `request`; the old set is gone
-  // first, whatever follows. 0 on success, else the failing call's code, and
-  // then the kill switch is off.
+  // Puts the set for `request` in force in one step, replacing the kill
+  // switch that was on, if any. 0 on success, else the failing call's code,
+  // and then nothing changed: the set that was on stays on.
   virtual uint32_t enableKillSwitch(const KillSwitchRequest& request) = 0;
   virtual void disableKillSwitch() = 0;
   // The same for the IPv6 block.

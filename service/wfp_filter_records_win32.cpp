@@ -45,6 +45,13 @@ FWPM_FILTER_CONDITION0 conditionRecord(const Condition& condition, const WfpCond
       c.conditionValue.type = FWP_UINT16;
       c.conditionValue.uint16 = static_cast<UINT16>(condition.value);
       break;
+    case Condition::Field::IcmpType:
+      // The connection-authorisation layers carry an ICMP message's type
+      // in the local-port field.
+      c.fieldKey = compat::kConditionIpLocalPort;
+      c.conditionValue.type = FWP_UINT16;
+      c.conditionValue.uint16 = static_cast<UINT16>(condition.value);
+      break;
     case Condition::Field::AppId:
       c.fieldKey = compat::kConditionAleAppId;
       c.conditionValue.type = FWP_BYTE_BLOB_TYPE;
@@ -62,6 +69,20 @@ FWPM_FILTER_CONDITION0 conditionRecord(const Condition& condition, const WfpCond
 }  // namespace
 
 const wchar_t kWfpFilterName[] = L"VLVPN Kill Switch";
+
+namespace {
+
+constexpr GUID kKillSwitchSublayer = {0x3b1f9e42, 0x7c8a, 0x4d6e, {0x9f, 0x11, 0xb0, 0x12, 0x34, 0x56, 0x78, 0x9a}};
+constexpr GUID kIpv6BlockSublayer = {0x3b1f9e42, 0x7c8a, 0x4d6e, {0x9f, 0x11, 0xb0, 0x12, 0x34, 0x56, 0x78, 0x9b}};
+
+}  // namespace
+
+WfpSublayerRecord::WfpSublayerRecord(FilterSet set) {
+  const bool killSwitch = set == FilterSet::KillSwitch;
+  record_.subLayerKey = killSwitch ? kKillSwitchSublayer : kIpv6BlockSublayer;
+  record_.displayData.name = const_cast<wchar_t*>(killSwitch ? L"VLVPN Kill Switch" : L"VLVPN IPv6 Block");
+  record_.weight = killSwitch ? 0xFFFF : 0xFFFE;
+}
 
 const GUID& wfpLayerKey(Layer layer) {
   switch (layer) {

@@ -39,4 +39,15 @@ class WfpFilterRecords {
 
 const GUID& wfpLayerKey(Layer layer);
 
+// The sublayer a set's filters live in: the kill switch's weighs 0xFFFF,
+// the IPv6 block's 0xFFFE.
+class WfpSublayerRecord {
+ public:
+  explicit WfpSublayerRecord(FilterSet set);
+  const FWPM_SUBLAYER0& record() const { return record_; }
+
+ private:
+  FWPM_SUBLAYER0 record_{};
+};
+
 }  // namespace vlvpn::service

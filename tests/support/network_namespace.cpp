@@ -49,14 +49,21 @@ std::optional<std::string> NetworkNamespace::run(const std::vector<std::string>&
 }
 
 UniqueFd NetworkNamespace::socket(int domain, int type, int protocol) const {
+  int fd = -1;
+  runInside([&] { fd = ::socket(domain, type | SOCK_CLOEXEC, protocol); });
+  return UniqueFd(fd);
+}
+
+bool NetworkNamespace::runInside(const std::function<void()>& body) const {
   // setns affects only the calling thread, and a socket keeps the namespace
   // it was made in.
-  int fd = -1;
+  bool joined = false;
   std::thread([&] {
     UniqueFd space(::open(("/run/netns/" + name_).c_str(), O_RDONLY | O_CLOEXEC));
-    if (space && setns(space.get(), CLONE_NEWNET) == 0) fd = ::socket(domain, type | SOCK_CLOEXEC, protocol);
+    joined = space && setns(space.get(), CLONE_NEWNET) == 0;
+    if (joined) body();
   }).join();
-  return UniqueFd(fd);
+  return joined;
 }
 
 bool connectNamespaces(const NetworkNamespace& a, const std::vector<std::string>& aAddresses,

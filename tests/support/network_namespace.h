@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,10 @@ class NetworkNamespace {
   std::vector<std::string> wrapper() const { return {"/usr/sbin/ip", "netns", "exec", name_}; }
   // A socket that belongs to this namespace, wherever it is used afterwards.
   UniqueFd socket(int domain, int type, int protocol = 0) const;
+  // Runs `body` on a thread that joined this namespace, and waits for it:
+  // every socket it makes (a netlink one too) belongs here. False when the
+  // namespace could not be joined (and `body` did not run).
+  bool runInside(const std::function<void()>& body) const;
 
  private:
   std::string name_;
