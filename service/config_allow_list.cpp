@@ -1,7 +1,6 @@
 #include "service/config_allow_list.h"
 
 #include <algorithm>
-#include <array>
 
 #include "common/text.h"
 
@@ -137,35 +136,147 @@ bool readDirectives(const std::vector<std::string_view>& lines, size_t& next, bo
   return true;
 }
 
-// The directives of a provider's client profile; each loads no code, writes
-// no file and reads none. Checked further below: those whose arguments may
-// name a file or a directive.
-constexpr std::array kAccepted = {
-    "allow-compression", "auth", "auth-nocache", "auth-retry", "auth-user-pass", "block-outside-dns", "cipher",
-    "client", "comp-lzo", "comp-noadapt", "compress", "connect-retry", "connect-retry-max", "connect-timeout",
-    "data-ciphers", "data-ciphers-fallback", "dev", "dev-node", "dev-type", "dhcp-option", "disable-occ", "ecdh-curve",
-    "explicit-exit-notify", "fast-io", "float", "fragment", "hand-window", "http-proxy", "http-proxy-option",
-    "ifconfig", "ifconfig-ipv6", "ignore-unknown-option", "inactive", "ip-win32", "keepalive", "key-direction",
-    "link-mtu", "lport", "mssfix", "mtu-disc", "mute", "mute-replay-warnings", "ncp-ciphers", "nobind",
-    "ns-cert-type", "persist-key", "persist-local-ip", "persist-remote-ip", "persist-tun", "ping", "ping-exit",
-    "ping-restart", "ping-timer-rem", "port", "proto", "pull", "pull-filter", "push-peer-info", "rcvbuf",
-    "redirect-gateway", "redirect-private", "register-dns", "remote", "remote-cert-eku", "remote-cert-ku",
-    "remote-cert-tls", "remote-random", "remote-random-hostname", "reneg-bytes", "reneg-pkts", "reneg-sec",
-    "replay-window", "resolv-retry", "route", "route-delay", "route-ipv6", "route-method", "route-metric",
-    "route-nopull", "rport", "server-poll-timeout", "setenv", "setenv-safe", "sndbuf", "socks-proxy",
-    "static-challenge", "suppress-timestamps", "tap-sleep", "tls-cert-profile", "tls-cipher", "tls-ciphersuites",
-    "tls-client", "tls-exit", "tls-groups", "tls-timeout", "tls-version-max", "tls-version-min", "topology",
-    "tran-window", "tun-ipv6", "tun-mtu", "tun-mtu-extra", "txqueuelen", "verb", "verify-x509-name",
-    "windows-driver",
+// Every option of OpenVPN 2.6's reference manual, and a few it has dropped,
+// in one of four classes. Only `None` is accepted as a line; the data blocks
+// marked `inline` are accepted in their inline form, where they carry the
+// data instead of naming a file. Options OpenVPN 2.6 no longer knows are
+// `None`: OpenVPN refuses them itself, with its own message in the log.
+// A name not listed here is refused.
+enum class Effect {
+  RunsCode,      // loads a library or runs a program (or names one that does)
+  ReadsFile,     // reads a file or folder it names
+  ChangesHost,   // writes a file, or changes the machine or the process beyond the tunnel
+  None,          // none of these
 };
 
-// Keys and credentials, accepted only as inline blocks (as a line they name a file).
-constexpr std::array kInlineOnly = {"ca",          "cert",       "key",         "tls-auth",       "tls-crypt",
-                                    "tls-crypt-v2", "extra-certs", "auth-user-pass", "http-proxy-user-pass"};
+struct OptionClass {
+  const char* name;
+  Effect effect;
+  bool inlineData = false;  // "<name>...</name>" carries data and is accepted
+};
 
-template <size_t N>
-bool listed(const std::array<const char*, N>& names, std::string_view name) {
-  return std::any_of(names.begin(), names.end(), [&](const char* listedName) { return name == listedName; });
+constexpr OptionClass kOptions[] = {
+    // Code and programs.
+    {"auth-user-pass-verify", Effect::RunsCode}, {"client-connect", Effect::RunsCode},
+    {"client-disconnect", Effect::RunsCode}, {"down", Effect::RunsCode}, {"engine", Effect::RunsCode},
+    {"iproute", Effect::RunsCode}, {"ipchange", Effect::RunsCode}, {"learn-address", Effect::RunsCode},
+    {"pkcs11-cert-private", Effect::RunsCode}, {"pkcs11-id", Effect::RunsCode},  // through a PKCS#11 provider library
+    {"pkcs11-id-management", Effect::RunsCode}, {"pkcs11-pin-cache", Effect::RunsCode},
+    {"pkcs11-private-mode", Effect::RunsCode}, {"pkcs11-protected-authentication", Effect::RunsCode},
+    {"pkcs11-providers", Effect::RunsCode}, {"plugin", Effect::RunsCode}, {"providers", Effect::RunsCode},
+    {"route-pre-down", Effect::RunsCode}, {"route-up", Effect::RunsCode}, {"tls-crypt-v2-verify", Effect::RunsCode},
+    {"tls-verify", Effect::RunsCode}, {"up", Effect::RunsCode}, {"win-sys", Effect::RunsCode},
+
+    // Files named by path (the data blocks among them are accepted inline).
+    {"askpass", Effect::ReadsFile}, {"auth-user-pass", Effect::None, true},  // a file argument is refused below
+    {"ca", Effect::ReadsFile, true}, {"capath", Effect::ReadsFile}, {"cert", Effect::ReadsFile, true},
+    {"client-config-dir", Effect::ReadsFile}, {"config", Effect::ReadsFile}, {"crl-verify", Effect::ReadsFile, true},
+    {"cryptoapicert", Effect::ReadsFile},  // a key from the machine's certificate store
+    {"dh", Effect::ReadsFile, true}, {"extra-certs", Effect::ReadsFile, true},
+    {"http-proxy-user-pass", Effect::ReadsFile, true}, {"key", Effect::ReadsFile, true},
+    {"pkcs12", Effect::ReadsFile, true}, {"secret", Effect::ReadsFile, true}, {"tls-auth", Effect::ReadsFile, true},
+    {"tls-crypt", Effect::ReadsFile, true}, {"tls-crypt-v2", Effect::ReadsFile, true},
+
+    // Files written, the machine or the process changed beyond the tunnel.
+    {"allow-nonadmin", Effect::ChangesHost}, {"cd", Effect::ChangesHost}, {"chroot", Effect::ChangesHost},
+    {"daemon", Effect::ChangesHost}, {"genkey", Effect::ChangesHost}, {"ifconfig-pool-persist", Effect::ChangesHost},
+    {"inetd", Effect::ChangesHost}, {"log", Effect::ChangesHost}, {"log-append", Effect::ChangesHost},
+    {"management", Effect::ChangesHost}, {"management-client", Effect::ChangesHost},
+    {"management-client-auth", Effect::ChangesHost}, {"management-client-group", Effect::ChangesHost},
+    {"management-client-user", Effect::ChangesHost}, {"management-external-cert", Effect::ChangesHost},
+    {"management-external-key", Effect::ChangesHost}, {"management-forget-disconnect", Effect::ChangesHost},
+    {"management-hold", Effect::ChangesHost}, {"management-log-cache", Effect::ChangesHost},
+    {"management-query-passwords", Effect::ChangesHost}, {"management-query-proxy", Effect::ChangesHost},
+    {"management-query-remote", Effect::ChangesHost}, {"management-signal", Effect::ChangesHost},
+    {"management-up-down", Effect::ChangesHost}, {"memstats", Effect::ChangesHost}, {"mktun", Effect::ChangesHost},
+    {"nice", Effect::ChangesHost}, {"port-share", Effect::ChangesHost}, {"replay-persist", Effect::ChangesHost},
+    {"rmtun", Effect::ChangesHost}, {"setcon", Effect::ChangesHost}, {"status", Effect::ChangesHost},
+    {"syslog", Effect::ChangesHost}, {"tls-export-cert", Effect::ChangesHost}, {"tmp-dir", Effect::ChangesHost},
+    {"writepid", Effect::ChangesHost},
+
+    // None of these. ("user" and "group" only drop rights; the service's own
+    // "--script-security 1" comes after the configuration, and the last one wins.)
+    {"allow-compression", Effect::None}, {"allow-pull-fqdn", Effect::None},
+    {"allow-recursive-routing", Effect::None}, {"auth", Effect::None}, {"auth-gen-token", Effect::None},
+    {"auth-gen-token-secret", Effect::ReadsFile, true}, {"auth-nocache", Effect::None}, {"auth-retry", Effect::None},
+    {"auth-token", Effect::None}, {"auth-token-user", Effect::None}, {"auth-user-pass-optional", Effect::None},
+    {"bcast-buffers", Effect::None}, {"bind", Effect::None}, {"bind-dev", Effect::None},
+    {"block-ipv6", Effect::None}, {"block-outside-dns", Effect::None}, {"ccd-exclusive", Effect::None},
+    {"cipher", Effect::None}, {"client", Effect::None}, {"client-nat", Effect::None},
+    {"client-to-client", Effect::None}, {"comp-lzo", Effect::None}, {"comp-noadapt", Effect::None},
+    {"compat-mode", Effect::None}, {"compress", Effect::None}, {"connect-freq", Effect::None},
+    {"connect-freq-initial", Effect::None}, {"connect-retry", Effect::None}, {"connect-retry-max", Effect::None},
+    {"connect-timeout", Effect::None}, {"data-ciphers", Effect::None}, {"data-ciphers-fallback", Effect::None},
+    {"dev", Effect::None}, {"dev-node", Effect::None},  // a path is refused below
+    {"dev-type", Effect::None}, {"dhcp-option", Effect::None}, {"dhcp-pre-release", Effect::None},
+    {"dhcp-release", Effect::None}, {"dhcp-renew", Effect::None}, {"disable", Effect::None},
+    {"disable-dco", Effect::None}, {"disable-occ", Effect::None}, {"dns", Effect::None},
+    {"down-pre", Effect::None}, {"duplicate-cn", Effect::None}, {"echo", Effect::None},
+    {"ecdh-curve", Effect::None}, {"explicit-exit-notify", Effect::None}, {"fast-io", Effect::None},
+    {"float", Effect::None}, {"fragment", Effect::None}, {"gremlin", Effect::None}, {"group", Effect::None},
+    {"hand-window", Effect::None}, {"hash-size", Effect::None}, {"http-proxy", Effect::None},  // an auth file is refused below
+    {"http-proxy-option", Effect::None}, {"http-proxy-retry", Effect::None}, {"http-proxy-timeout", Effect::None},
+    {"ifconfig", Effect::None}, {"ifconfig-ipv6", Effect::None}, {"ifconfig-ipv6-pool", Effect::None},
+    {"ifconfig-ipv6-push", Effect::None}, {"ifconfig-noexec", Effect::None}, {"ifconfig-nowarn", Effect::None},
+    {"ifconfig-pool", Effect::None}, {"ifconfig-push", Effect::None}, {"ignore-unknown-option", Effect::None},
+    {"inactive", Effect::None}, {"ip-win32", Effect::None}, {"iroute", Effect::None}, {"iroute-ipv6", Effect::None},
+    {"keepalive", Effect::None}, {"key-direction", Effect::None}, {"key-method", Effect::None},
+    {"keying-material-exporter", Effect::None}, {"keysize", Effect::None}, {"link-mtu", Effect::None},
+    {"lladdr", Effect::None}, {"local", Effect::None}, {"lport", Effect::None},
+    {"machine-readable-output", Effect::None}, {"mark", Effect::None}, {"max-clients", Effect::None},
+    {"max-routes", Effect::None}, {"max-routes-per-client", Effect::None}, {"mlock", Effect::None},
+    {"mode", Effect::None}, {"mssfix", Effect::None}, {"mtu-disc", Effect::None}, {"mtu-test", Effect::None},
+    {"multihome", Effect::None}, {"mute", Effect::None}, {"mute-replay-warnings", Effect::None},
+    {"ncp-ciphers", Effect::None}, {"ncp-disable", Effect::None}, {"no-name-remapping", Effect::None},
+    {"no-replay", Effect::None}, {"nobind", Effect::None}, {"ns-cert-type", Effect::None},
+    {"opt-verify", Effect::None}, {"passtos", Effect::None}, {"pause-exit", Effect::None},
+    {"peer-fingerprint", Effect::None, true}, {"persist-key", Effect::None}, {"persist-local-ip", Effect::None},
+    {"persist-remote-ip", Effect::None}, {"persist-tun", Effect::None}, {"ping", Effect::None},
+    {"ping-exit", Effect::None}, {"ping-restart", Effect::None}, {"ping-timer-rem", Effect::None},
+    {"port", Effect::None}, {"prng", Effect::None}, {"proto", Effect::None}, {"proto-force", Effect::None},
+    {"pull", Effect::None}, {"pull-filter", Effect::None}, {"push", Effect::None}, {"push-peer-info", Effect::None},
+    {"push-remove", Effect::None}, {"push-reset", Effect::None}, {"rcvbuf", Effect::None},
+    {"redirect-gateway", Effect::None}, {"redirect-private", Effect::None}, {"register-dns", Effect::None},
+    {"remap-usr1", Effect::None}, {"remote", Effect::None}, {"remote-cert-eku", Effect::None},
+    {"remote-cert-ku", Effect::None}, {"remote-cert-tls", Effect::None}, {"remote-random", Effect::None},
+    {"remote-random-hostname", Effect::None}, {"reneg-bytes", Effect::None}, {"reneg-pkts", Effect::None},
+    {"reneg-sec", Effect::None}, {"replay-window", Effect::None}, {"resolv-retry", Effect::None},
+    {"route", Effect::None}, {"route-delay", Effect::None}, {"route-gateway", Effect::None},
+    {"route-ipv6", Effect::None}, {"route-ipv6-gateway", Effect::None}, {"route-method", Effect::None},
+    {"route-metric", Effect::None}, {"route-noexec", Effect::None}, {"route-nopull", Effect::None},
+    {"rport", Effect::None}, {"script-security", Effect::None}, {"server", Effect::None},
+    {"server-bridge", Effect::None}, {"server-ipv6", Effect::None}, {"server-poll-timeout", Effect::None},
+    {"service", Effect::None}, {"session-timeout", Effect::None}, {"setenv", Effect::None},  // names checked below
+    {"setenv-safe", Effect::None}, {"shaper", Effect::None}, {"show-adapters", Effect::None},
+    {"show-ciphers", Effect::None}, {"show-digests", Effect::None}, {"show-engines", Effect::None},
+    {"show-gateway", Effect::None}, {"show-net", Effect::None}, {"show-net-up", Effect::None},
+    {"show-tls", Effect::None}, {"show-valid-subnets", Effect::None}, {"single-session", Effect::None},
+    {"sndbuf", Effect::None}, {"socks-proxy", Effect::None},  // an auth file is refused below
+    {"socks-proxy-retry", Effect::None}, {"stale-routes-check", Effect::None}, {"static-challenge", Effect::None},
+    {"status-version", Effect::None}, {"suppress-timestamps", Effect::None}, {"tap-sleep", Effect::None},
+    {"tcp-nodelay", Effect::None}, {"tcp-queue-limit", Effect::None}, {"test-crypto", Effect::None},
+    {"tls-cert-profile", Effect::None}, {"tls-cipher", Effect::None}, {"tls-ciphersuites", Effect::None},
+    {"tls-client", Effect::None}, {"tls-exit", Effect::None}, {"tls-groups", Effect::None},
+    {"tls-server", Effect::None}, {"tls-timeout", Effect::None}, {"tls-version-max", Effect::None},
+    {"tls-version-min", Effect::None}, {"topology", Effect::None}, {"tran-window", Effect::None},
+    {"tun-ipv6", Effect::None}, {"tun-mtu", Effect::None}, {"tun-mtu-extra", Effect::None},
+    {"txqueuelen", Effect::None}, {"up-delay", Effect::None}, {"up-restart", Effect::None}, {"user", Effect::None},
+    {"username-as-common-name", Effect::None}, {"verb", Effect::None}, {"verify-client-cert", Effect::None},
+    {"verify-hash", Effect::None, true}, {"verify-x509-name", Effect::None}, {"vlan-accept", Effect::None},
+    {"vlan-pvid", Effect::None}, {"vlan-tagging", Effect::None}, {"windows-driver", Effect::None},
+    {"x509-track", Effect::None}, {"x509-username-field", Effect::None},
+};
+
+const OptionClass* findOption(std::string_view name) {
+  for (const auto& option : kOptions) {
+    if (name == option.name) return &option;
+  }
+  return nullptr;
+}
+
+bool acceptedAsLine(std::string_view name) {
+  const OptionClass* option = findOption(name);
+  return option && option->effect == Effect::None;
 }
 
 bool isEnvironmentName(std::string_view name) {
@@ -188,7 +299,8 @@ std::optional<std::string> refusal(const ConfigDirective& directive) {
       if (!nested) return std::string("<connection> that cannot be read");
       return refusedIn(*nested);
     }
-    if (listed(kInlineOnly, tag)) return std::nullopt;
+    const OptionClass* option = findOption(tag);
+    if (option && option->inlineData) return std::nullopt;
     return "<" + tag + ">";
   }
   // "setenv opt X ..." is X, which OpenVPN then merely does not insist on.
@@ -197,7 +309,7 @@ std::optional<std::string> refusal(const ConfigDirective& directive) {
   if (words.empty()) return std::nullopt;
   const std::string name = words.front();
 
-  if (!listed(kAccepted, name)) return name;
+  if (!acceptedAsLine(name)) return name;
   const auto withFile = [&](size_t index) { return name + " " + words[index]; };
   if (name == "auth-user-pass" && words.size() > 1) return withFile(1);
   if (name == "http-proxy" && words.size() > 3 && words[3] != "auto" && words[3] != "auto-nct") return withFile(3);
@@ -208,7 +320,7 @@ std::optional<std::string> refusal(const ConfigDirective& directive) {
   }
   if (name == "ignore-unknown-option") {
     for (size_t i = 1; i < words.size(); ++i) {
-      if (!listed(kAccepted, words[i])) return name + " " + words[i];
+      if (!acceptedAsLine(words[i])) return name + " " + words[i];
     }
   }
   return std::nullopt;

@@ -13,11 +13,14 @@ using namespace vlvpn;
 
 namespace {
 
+// ("script-security" is harmless: the service's own level comes last and
+// wins; "user" and "group" only drop rights.)
 constexpr std::array kDangerous = {
     "up", "down", "route-up", "route-pre-down", "ipchange", "tls-verify", "auth-user-pass-verify", "client-connect",
-    "client-disconnect", "learn-address", "plugin", "script-security", "config", "cd", "chroot", "log", "log-append",
-    "status", "writepid", "daemon", "management", "askpass", "pkcs12", "crl-verify", "dh", "secret", "tmp-dir",
-    "iproute", "ifconfig-pool-persist", "replay-persist", "tls-export-cert", "setcon", "user", "group"};
+    "client-disconnect", "learn-address", "plugin", "engine", "providers", "pkcs11-providers", "config", "cd",
+    "chroot", "log", "log-append", "status", "writepid", "daemon", "management", "askpass", "pkcs12", "crl-verify",
+    "dh", "secret", "capath", "tmp-dir", "iproute", "ifconfig-pool-persist", "replay-persist", "tls-export-cert",
+    "setcon", "syslog", "genkey", "tls-crypt-v2-verify", "client-config-dir", "win-sys"};
 // As a line these name a file; inline they carry the key itself.
 constexpr std::array kFileWhenALine = {"ca",          "cert",       "key",         "tls-auth",       "tls-crypt",
                                        "tls-crypt-v2", "extra-certs", "http-proxy-user-pass"};

@@ -31,7 +31,22 @@ TEST(ConfigAllowList, RefusesWhatLoadsCodeWritesOrReadsFiles) {
       {"tmp-dir /tmp/x\n", "tmp-dir"},
       {"iproute /tmp/ip\n", "iproute"},
       {"win-sys C:\\\\evil\n", "win-sys"},
-      {"script-security 2\nup /tmp/x.sh\n", "script-security"},
+      {"script-security 2\nup /tmp/x.sh\n", "up"},
+      {"route-pre-down /tmp/x.sh\n", "route-pre-down"},
+      {"tls-verify /tmp/x.sh\n", "tls-verify"},
+      {"auth-user-pass-verify /tmp/x.sh via-env\n", "auth-user-pass-verify"},
+      {"tls-crypt-v2-verify /tmp/x.sh\n", "tls-crypt-v2-verify"},
+      {"pkcs11-id 'pkcs11:token=x'\n", "pkcs11-id"},
+      {"capath /etc/ssl/certs\n", "capath"},
+      {"client-config-dir /etc\n", "client-config-dir"},
+      {"cryptoapicert \"SUBJ:Velmora\"\n", "cryptoapicert"},
+      {"replay-persist /etc/cron.d/x\n", "replay-persist"},
+      {"syslog velmora\n", "syslog"},
+      {"nice -20\n", "nice"},
+      {"port-share 127.0.0.1 443 /tmp/journal\n", "port-share"},
+      {"allow-nonadmin\n", "allow-nonadmin"},
+      {"genkey secret /etc/x\n", "genkey"},
+      {"no-such-option\n", "no-such-option"},
       {"up /tmp/x.sh\n", "up"},
       {"down /tmp/x.sh\n", "down"},
       {"route-up /tmp/x.sh\n", "route-up"},
@@ -56,8 +71,8 @@ TEST(ConfigAllowList, RefusesWhatLoadsCodeWritesOrReadsFiles) {
       {"setenv 1BAD x\n", "setenv 1BAD"},
       {"setenv\n", "setenv"},
       {"ignore-unknown-option plugin\n", "ignore-unknown-option plugin"},
-      {block("pkcs12"), "<pkcs12>"},
-      {block("dh"), "<dh>"},
+      {block("script"), "<script>"},
+      {block("plugin"), "<plugin>"},
       {"<connection>\nremote a 1\nplugin x\n</connection>\n", "plugin"},
       {"<connection>\n<connection>\nremote a 1\n</connection>\n", "<connection> that cannot be read"},
       {"Client\n", "Client"},  // names are case-sensitive, as OpenVPN reads them
@@ -160,6 +175,36 @@ TEST(ConfigAllowList, AcceptsRealProviderProfiles) {
       "<connection>\nremote vpn.example.com 443 tcp\nhttp-proxy proxy.example.com 8080 auto\n"
       "http-proxy-option AGENT Velmora\n</connection>\nauth-user-pass\n" +
           block("ca") + block("http-proxy-user-pass", "user\npass\n"),
+      // Options that only drop rights, only tune the connection, or that
+      // OpenVPN 2.6 no longer knows, beside inline data blocks.
+      "client\ndev tun\nproto udp\nremote vpn.example.edu 1194\nscript-security 2\nuser nobody\ngroup nogroup\n"
+      "keysize 256\ndown-pre\nncp-disable\nhttp-proxy-retry\nmax-routes 100\nlocal 0.0.0.0\nlport 0\n"
+      "keying-material-exporter EXPORTER-Velmora 64\nifconfig-nowarn\nremote-cert-tls server\n" +
+          block("ca") + block("crl-verify", "-----BEGIN X509 CRL-----\nMIIBzz==\n-----END X509 CRL-----\n") +
+          block("pkcs12", "MIIJqQIBAzCCCW8GCSqGSIb3DQEHAaCCCWAEgglcMIIJWDCCA\n") + block("dh"),
+      // A self-hosted server's exported profile (as a web panel writes it).
+      "client\nproto tcp-client\nremote 203.0.113.10 443\ndev tun\nnobind\nauth-nocache\n"
+      "remote-cert-tls server\ntls-version-min 1.2\ncipher AES-128-GCM\nauth SHA256\nverb 3\n"
+      "setenv UV_ID 3f2a\nsetenv UV_NAME laptop\nmssfix 0\ntun-mtu 1420\npeer-fingerprint "
+      "AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89:AB:CD:EF:01:23:45:67:89\n" +
+          block("ca") + block("cert") + block("key") + block("tls-crypt"),
+      // A university's profile: compression off, DNS pushed, an old cipher fallback.
+      "client\ndev tun\nproto udp\nremote vpn.uni.example 1194\nremote vpn2.uni.example 1194\nremote-random\n"
+      "resolv-retry 60\nnobind\npersist-key\npersist-tun\nmute-replay-warnings\nauth-user-pass\n"
+      "static-challenge \"Enter OTP\" 1\nreneg-sec 3600\ncompress stub-v2\ndata-ciphers-fallback BF-CBC\n"
+      "dhcp-option DOMAIN uni.example\nregister-dns\nblock-outside-dns\ntls-cert-profile preferred\n"
+      "verify-x509-name vpn.uni.example name\nremote-cert-eku \"TLS Web Server Authentication\"\n" +
+          block("ca"),
+      // Self-hosting panels' exported profiles: rights dropped, scripts left as comments.
+      "client\ndev tun\nproto udp\nremote vpn.home.example 1194 udp\nresolv-retry infinite\nuser nobody\n"
+      "group nogroup\npersist-tun\npersist-key\nremote-cert-tls server\ncipher AES-256-GCM\nauth SHA512\n"
+      "auth-nocache\ntls-client\nredirect-gateway def1\nverb 3\n#script-security 2\n#up /etc/openvpn/update-resolv-conf\n" +
+          block("ca") + block("cert") + block("key"),
+      "# a provider's multi-transport profile\nverb 3\nclient\ntls-client\ndev tun0\ntun-ipv6\nauth-user-pass\n"
+      "<connection>\nremote a.vpn.example 1194 udp\nremote b.vpn.example 1194 udp\n</connection>\n"
+      "<connection>\nremote a.vpn.example 443 tcp\n</connection>\nresolv-retry infinite\nnobind\npersist-key\n"
+      "persist-tun\ncomp-lzo\nredirect-gateway def1\nauth-retry none\nmute 20\nkey-direction 1\n" +
+          block("ca") + block("tls-auth"),
       // What the desktop program's own Linux profiles carry.
       "client\ndev tap-windows0\ndev-type tun\nignore-unknown-option windows-driver\nproto udp\n"
       "remote 10.231.0.1 1194\nnobind\nremote-cert-tls server\nauth-user-pass\nverb 3\n" +
