@@ -15,6 +15,7 @@
 #include "tests/support/network_namespace.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_environment.h"
+#include "tests/support/vpn_lab.h"
 
 namespace vlvpn::test {
 namespace {
@@ -82,6 +83,40 @@ TEST(KillSwitchOpenVpn, StartsReportsReplacesAndStopsTheRealOpenVpn) {
   ASSERT_TRUE(third.starts_with("OK ")) << third;
   EXPECT_EQ(service.stop(), 0);
   EXPECT_FALSE(processExists(third.substr(3)));
+}
+
+TEST(KillSwitchOpenVpn, ASecondStartWithCredentialsConnects) {
+  // The client's retry path starts again without a stop in between: ending
+  // the first OpenVPN must leave the second its credentials.
+  VLVPN_REQUIRE_ENVIRONMENT(canRunVpnLab(), "needs root, network namespaces, /dev/net/tun and openvpn");
+  TempDir scratch;
+  VpnLab lab(scratch.path(), "udp");
+  ASSERT_TRUE(lab.ready());
+  ASSERT_TRUE(lab.startServer());
+  const auto profile = scratch.path() / "home" / "VLVPNDesk" / "profiles" / "lab";
+  std::filesystem::create_directories(profile);
+  std::ofstream(profile / "lab.ovpn") << lab.profile();
+  std::ofstream(profile / "auth.txt") << kLabUser << "\n" << kLabPassword << "\n";
+  const std::string args = formatOpenVpnArguments(
+      {(profile / "lab.ovpn").string(), (profile / "auth.txt").string(), (profile / "openvpn.log").string()});
+
+  KillSwitchService service(scratch.path(), lab.client.wrapper());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  const std::string first = service.request(std::string("OPENVPN_START\t") + kOpenVpn + "\t" + args);
+  ASSERT_TRUE(first.starts_with("OK ")) << first << "\n" << service.logText();
+  const std::string second = service.request(std::string("OPENVPN_START\t") + kOpenVpn + "\t" + args);
+  ASSERT_TRUE(second.starts_with("OK ")) << second << "\n" << service.logText();
+
+  bool connected = false;
+  for (int attempt = 0; attempt < 3 && !connected; ++attempt) {
+    connected = waitForLogLine(profile / "openvpn.log", "Initialization Sequence Completed");
+  }
+  std::ifstream in(profile / "openvpn.log");
+  const std::string log{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  EXPECT_TRUE(connected) << log;
+  EXPECT_EQ(log.find("auth-user-pass"), std::string::npos) << log;
+  EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK RUNNING " + second.substr(3));
+  EXPECT_EQ(service.request("OPENVPN_STOP"), "OK");
 }
 
 }  // namespace
