@@ -13,6 +13,9 @@ namespace {
 
 constexpr const char* kEndpointFile = "killswitch.txt";
 
+bool isConnected(const std::string& state) { return state == "connected"; }
+bool isActive(const std::string& state) { return state == "connecting" || state == "connected"; }
+
 // strtol's rules: leading white space and a sign allowed, trailing text
 // ignored; no number or out of range gives 0.
 int32_t parsePort(const std::string& text) {
@@ -28,25 +31,25 @@ int32_t parsePort(const std::string& text) {
 
 }  // namespace
 
-std::string enableRequest(const tunnel::ServerEndpoint& endpoint, bool allowDns, const std::string& programPath) {
+std::string enableRequest(const ServerEndpoint& endpoint, bool allowDns, const std::string& programPath) {
   if (endpoint.addresses.empty() && allowDns) return {};
   return "ENABLE " + (endpoint.proto.empty() ? std::string("any") : endpoint.proto) + " " +
          std::to_string(endpoint.port) + " " + (allowDns ? "1" : "0") + " " +
          (endpoint.addresses.empty() ? std::string("none") : endpoint.addresses) + " " + programPath;
 }
 
-std::string formatEndpointFile(const tunnel::ServerEndpoint& endpoint) {
+std::string formatEndpointFile(const ServerEndpoint& endpoint) {
   return endpoint.proto + "\n" + std::to_string(endpoint.port) + "\n" + endpoint.addresses;
 }
 
-tunnel::ServerEndpoint parseEndpointFile(std::string_view text) {
+ServerEndpoint parseEndpointFile(std::string_view text) {
   std::string fields[3];
   for (auto& field : fields) {
     const size_t end = text.find('\n');
     field = std::string(trimTrailing(text.substr(0, end), "\r\n "));
     text = end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
   }
-  tunnel::ServerEndpoint endpoint;
+  ServerEndpoint endpoint;
   endpoint.proto = fields[0];
   endpoint.port = fields[1].empty() ? 0 : parsePort(fields[1]);
   endpoint.addresses = fields[2];
@@ -54,18 +57,18 @@ tunnel::ServerEndpoint parseEndpointFile(std::string_view text) {
 }
 
 KillSwitchController::KillSwitchController(Transact transact, std::function<std::filesystem::path()> dataFolder,
-                                           std::string programPath, std::shared_ptr<tunnel::TunnelState> tunnel)
+                                           std::string programPath, TunnelView tunnel)
     : transact_(std::move(transact)),
       dataFolder_(std::move(dataFolder)),
       programPath_(std::move(programPath)),
       tunnel_(std::move(tunnel)) {}
 
 void KillSwitchController::applyKillSwitch(bool allowDns) {
-  const std::string request = enableRequest(tunnel_->currentEndpoint(), allowDns, programPath_);
+  const std::string request = enableRequest(tunnel_.endpoint(), allowDns, programPath_);
   if (!request.empty()) transact_(request);
 }
 
-void KillSwitchController::saveServerEndpoint(const tunnel::ServerEndpoint& endpoint) {
+void KillSwitchController::saveServerEndpoint(const ServerEndpoint& endpoint) {
   // Failures are not reported: without the file a later run simply has no
   // endpoint to fence.
   const auto folder = dataFolder_();
@@ -74,9 +77,9 @@ void KillSwitchController::saveServerEndpoint(const tunnel::ServerEndpoint& endp
   writeFileBytes(folder / kEndpointFile, formatEndpointFile(endpoint));
 }
 
-tunnel::ServerEndpoint KillSwitchController::loadServerEndpoint() {
+ServerEndpoint KillSwitchController::loadServerEndpoint() {
   const auto text = readFileBytes(dataFolder_() / kEndpointFile);
-  return text ? parseEndpointFile(*text) : tunnel::ServerEndpoint{};
+  return text ? parseEndpointFile(*text) : ServerEndpoint{};
 }
 
 void KillSwitchController::removeServerEndpoint() {
@@ -87,11 +90,11 @@ void KillSwitchController::removeServerEndpoint() {
 void KillSwitchController::onKillSwitchSetting(bool enabled) {
   if (enabled) {
     // In any other state the next connect installs it.
-    if (tunnel_->currentState() == tunnel::kStateConnected) applyKillSwitch(true);
+    if (isConnected(tunnel_.state())) applyKillSwitch(true);
     return;
   }
   transact_("DISABLE");
-  if (blockIpv6Enabled && tunnel::isActiveState(tunnel_->currentState())) transact_("BLOCK_IPV6");
+  if (blockIpv6Enabled && isActive(tunnel_.state())) transact_("BLOCK_IPV6");
 }
 
 void KillSwitchController::prepareForReconnect() {
@@ -101,7 +104,7 @@ void KillSwitchController::prepareForReconnect() {
 }
 
 void KillSwitchController::onBlockIpv6Setting(bool enabled) {
-  if (tunnel::isActiveState(tunnel_->currentState())) {
+  if (isActive(tunnel_.state())) {
     transact_(enabled ? "BLOCK_IPV6" : "UNBLOCK_IPV6");
   } else if (!enabled) {
     transact_("UNBLOCK_IPV6");

@@ -10,18 +10,24 @@
 #include <string>
 #include <string_view>
 
-#include "desktop/tunnel/tunnel_session.h"
+#include "desktop/killswitch/server_endpoint.h"
 
 namespace vlvpn::killswitch {
 
 // "ENABLE <proto|any> <port> <1|0> <addresses|none> <program>", or "" when
 // DNS is to be allowed but no server address is known (nothing to send).
-std::string enableRequest(const tunnel::ServerEndpoint& endpoint, bool allowDns, const std::string& programPath);
+std::string enableRequest(const ServerEndpoint& endpoint, bool allowDns, const std::string& programPath);
 
 // "killswitch.txt": proto LF port LF addresses, no LF at the end.
-std::string formatEndpointFile(const tunnel::ServerEndpoint& endpoint);
+std::string formatEndpointFile(const ServerEndpoint& endpoint);
 // CR LF reads as LF; a damaged port reads as 0; missing lines are empty.
-tunnel::ServerEndpoint parseEndpointFile(std::string_view text);
+ServerEndpoint parseEndpointFile(std::string_view text);
+
+// What the controller asks of the tunnel when a setting changes.
+struct TunnelView {
+  std::function<std::string()> state;        // "connecting", "connected" or "disconnected"
+  std::function<ServerEndpoint()> endpoint;  // the server of the current session
+};
 
 class KillSwitchController {
  public:
@@ -31,7 +37,7 @@ class KillSwitchController {
   // program, which the kill switch lets through; `tunnel` gives the endpoint
   // and the connection state.
   KillSwitchController(Transact transact, std::function<std::filesystem::path()> dataFolder, std::string programPath,
-                       std::shared_ptr<tunnel::TunnelState> tunnel);
+                       TunnelView tunnel);
 
   // The user's settings, written only by the module's setters; neither is persisted.
   std::atomic<bool> killSwitchEnabled{false};
@@ -42,9 +48,9 @@ class KillSwitchController {
 
   // Written whole, creating the data folder first; a file that cannot be
   // written is silently skipped.
-  void saveServerEndpoint(const tunnel::ServerEndpoint& endpoint);
+  void saveServerEndpoint(const ServerEndpoint& endpoint);
   // Empty values when the file is missing or unreadable.
-  tunnel::ServerEndpoint loadServerEndpoint();
+  ServerEndpoint loadServerEndpoint();
   // Errors are ignored.
   void removeServerEndpoint();
 
@@ -57,7 +63,7 @@ class KillSwitchController {
   Transact transact_;
   std::function<std::filesystem::path()> dataFolder_;
   std::string programPath_;
-  std::shared_ptr<tunnel::TunnelState> tunnel_;
+  TunnelView tunnel_;
 };
 
 }  // namespace vlvpn::killswitch

@@ -32,9 +32,8 @@ bool serviceStatusSays(std::string_view status, std::string_view word) {
   return status.size() >= 7 && status.find(word) != std::string_view::npos;
 }
 
-ServiceClient::ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<ServiceManager> manager,
-                             ProcessOpener openProcess, Clock clock)
-    : pipe_(std::move(pipe)), manager_(std::move(manager)), openProcess_(std::move(openProcess)), clock_(std::move(clock)) {}
+ServiceClient::ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<ServiceManager> manager, Clock clock)
+    : pipe_(std::move(pipe)), manager_(std::move(manager)), clock_(std::move(clock)) {}
 
 std::string ServiceClient::transact(std::string_view request) {
   std::lock_guard lock(transactLock_);
@@ -81,9 +80,7 @@ StartOutcome ServiceClient::startOpenVpnViaService(const std::string& exe, const
   StartOutcome outcome;
   if (reply.starts_with("OK ")) {
     outcome.kind = StartOutcome::Kind::Started;
-    if (const uint32_t pid = parsePid(std::string_view(reply).substr(3)); pid != 0 && openProcess_) {
-      outcome.process = openProcess_(pid);
-    }
+    outcome.pid = parsePid(std::string_view(reply).substr(3));
   } else if (reply.empty()) {
     outcome.kind = StartOutcome::Kind::NoAnswer;
   } else {

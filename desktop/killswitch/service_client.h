@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include "desktop/killswitch/service_pipe.h"
-#include "desktop/tunnel/tunnel_session.h"
 
 namespace vlvpn::killswitch {
 
@@ -20,9 +19,6 @@ inline constexpr std::chrono::milliseconds kOpenDeadline{3000};
 inline constexpr std::chrono::milliseconds kBusyWait{300};
 inline constexpr std::chrono::milliseconds kExchangeTimeout{5000};
 inline constexpr size_t kMaxReplyBytes = 511;
-
-// Opens the process a service reply names; null when it cannot be opened.
-using ProcessOpener = std::function<std::shared_ptr<tunnel::TunnelProcess>(uint32_t pid)>;
 
 // The time the open deadline is measured in.
 struct Clock {
@@ -32,14 +28,13 @@ struct Clock {
 struct StartOutcome {
   enum class Kind { Started, NoAnswer, Refused };
   Kind kind = Kind::NoAnswer;
-  std::shared_ptr<tunnel::TunnelProcess> process;  // Started: the process, when it could be opened
-  std::string error;                               // Refused: the sentence for the user
+  uint32_t pid = 0;   // Started: the process id the service named, 0 when none could be read
+  std::string error;  // Refused: the sentence for the user
 };
 
 class ServiceClient {
  public:
-  ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<ServiceManager> manager, ProcessOpener openProcess,
-                Clock clock = {});
+  ServiceClient(std::unique_ptr<ServicePipe> pipe, std::unique_ptr<ServiceManager> manager, Clock clock = {});
 
   // The reply without trailing LF, CR and spaces; "" when no exchange took
   // place or nothing came back. Exchanges never overlap (transactLock).
@@ -61,7 +56,6 @@ class ServiceClient {
 
   std::unique_ptr<ServicePipe> pipe_;
   std::unique_ptr<ServiceManager> manager_;
-  ProcessOpener openProcess_;
   Clock clock_;
   std::mutex transactLock_;
 };

@@ -29,13 +29,14 @@ tunnel::TunnelPorts makeTunnelPorts() {
   ports.tunnel = processTunnelState();
   ports.profiles = std::make_shared<tunnel::ProfileStore>(tunnel::localDataBase);
   ports.service = std::make_shared<killswitch::ServiceClient>(
-      killswitch::ServicePipe::create(), killswitch::ServiceManager::create(), tunnel::openTunnelProcess);
+      killswitch::ServicePipe::create(), killswitch::ServiceManager::create());
   killswitch::setServiceClient(ports.service);
   const auto service = ports.service;
   const auto transact = [service](std::string_view request) { return service->transact(request); };
   ports.dataFolder = [] { return tunnel::dataFolder(tunnel::localDataBase()); };
   ports.killSwitch = std::make_shared<killswitch::KillSwitchController>(transact, ports.dataFolder,
-                                                                       utf8FromPath(programPath()), ports.tunnel);
+                                                                       utf8FromPath(programPath()),
+                                                                       tunnel::killSwitchView(ports.tunnel));
   ports.adapters = tunnel::AdapterQuery::create();
   ports.management = tunnel::ManagementPort::create();
   ports.monitor = std::make_shared<tunnel::ManagementMonitor>(tunnel::MonitorPorts{

@@ -66,7 +66,7 @@ LaunchResult launchOpenVpn(const LaunchRoads& roads, const std::filesystem::path
       case killswitch::StartOutcome::Kind::Started:
         result.ok = true;
         result.launchedViaService = true;
-        result.process = std::move(started.process);
+        if (started.pid != 0 && roads.openProcess) result.process = roads.openProcess(started.pid);
         return result;
       case killswitch::StartOutcome::Kind::Refused:
         result.error = started.error;

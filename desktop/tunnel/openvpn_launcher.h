@@ -55,6 +55,8 @@ struct LaunchRoads {
   killswitch::ServiceClient& service;
   ElevatedLauncher& elevated;
   std::function<void(std::chrono::milliseconds)> sleep;
+  // Opens the process the service started; null when it cannot be opened.
+  std::function<std::shared_ptr<TunnelProcess>(uint32_t pid)> openProcess;
 };
 
 // The service road while the service is installed (starting it when it does

@@ -239,7 +239,7 @@ Result<json> runConnect(const TunnelPorts& ports, const ConnectRequest& request)
   ports.service->transact(ports.killSwitch->blockIpv6Enabled ? "BLOCK_IPV6" : "UNBLOCK_IPV6");
 
   if (isSuperseded(ports, request)) return superseded();
-  LaunchResult launched = launchOpenVpn({*ports.service, *ports.elevated, ports.sleep}, exe, args);
+  LaunchResult launched = launchOpenVpn({*ports.service, *ports.elevated, ports.sleep, ports.openProcess}, exe, args);
   if (!launched.ok) return Error{launched.error.empty() ? kLaunchFailed : launched.error};
 
   {

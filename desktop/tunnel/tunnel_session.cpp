@@ -12,4 +12,8 @@ ServerEndpoint TunnelState::currentEndpoint() {
   return session.endpoint;
 }
 
+killswitch::TunnelView killSwitchView(const std::shared_ptr<TunnelState>& state) {
+  return {[state] { return state->currentState(); }, [state] { return state->currentEndpoint(); }};
+}
+
 }  // namespace vlvpn::tunnel

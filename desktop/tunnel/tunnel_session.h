@@ -18,18 +18,16 @@
 #include <mutex>
 #include <string>
 
+#include "desktop/killswitch/killswitch_controller.h"
+#include "desktop/killswitch/server_endpoint.h"
+
 namespace vlvpn::tunnel {
 
 inline constexpr const char* kStateConnecting = "connecting";
 inline constexpr const char* kStateConnected = "connected";
 inline constexpr const char* kStateDisconnected = "disconnected";
 
-struct ServerEndpoint {
-  std::string proto;      // the profile's "proto", possibly empty
-  int32_t port = 0;       // from the profile's "remote" line
-  std::string addresses;  // comma-separated IPv4 addresses of the server host
-  friend bool operator==(const ServerEndpoint&, const ServerEndpoint&) = default;
-};
+using killswitch::ServerEndpoint;
 
 // An OpenVPN process the program holds (Windows: a handle with synchronise
 // and limited-query access). Shared: a disconnect may wait on its copy while
@@ -78,5 +76,8 @@ struct TunnelState {
 inline bool isActiveState(const std::string& state) {
   return state == kStateConnected || state == kStateConnecting;
 }
+
+// The state and endpoint of `state`, as the kill-switch controller asks for them.
+killswitch::TunnelView killSwitchView(const std::shared_ptr<TunnelState>& state);
 
 }  // namespace vlvpn::tunnel

@@ -137,8 +137,7 @@ TEST(ServiceClientAgainstTheService, ExchangesRequestsAndGetsTheOpenVpnProcess) 
   ASSERT_TRUE(service.waitUntilAnswering());
 
   ::setenv("VLVPN_KILLSWITCH_SOCKET", service.endpoint.c_str(), 1);
-  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
-                                   tunnel::openTunnelProcess);
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create());
   EXPECT_TRUE(killswitch::serviceAnswersPing(client.transact("PING")));
   EXPECT_EQ(client.transact("ENABLE udp 1194 1 198.18.0.9 /opt/Velmora VPN/VLVPNDesk"), "OK");
   EXPECT_EQ(client.transact("DISABLE"), "OK");
@@ -149,11 +148,12 @@ TEST(ServiceClientAgainstTheService, ExchangesRequestsAndGetsTheOpenVpnProcess) 
       {(profile / "p.ovpn").string(), (profile / "auth.txt").string(), (profile / "openvpn.log").string()});
   auto started = client.startOpenVpnViaService(kOpenVpn, args);
   ASSERT_EQ(started.kind, killswitch::StartOutcome::Kind::Started) << started.error << service.logText();
-  ASSERT_TRUE(started.process);
-  EXPECT_FALSE(started.process->hasEnded());
-  EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK RUNNING " + std::to_string(started.process->pid()));
+  const auto process = tunnel::openTunnelProcess(started.pid);
+  ASSERT_TRUE(process);
+  EXPECT_FALSE(process->hasEnded());
+  EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK RUNNING " + std::to_string(process->pid()));
   EXPECT_EQ(client.transact("OPENVPN_STOP"), "OK");
-  EXPECT_TRUE(started.process->hasEnded());
+  EXPECT_TRUE(process->hasEnded());
 
   auto refused = client.startOpenVpnViaService("/bin/sh", args);
   EXPECT_EQ(refused.kind, killswitch::StartOutcome::Kind::Refused);

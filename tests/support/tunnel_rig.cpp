@@ -16,11 +16,12 @@ TunnelRig::TunnelRig() {
     return process->pid() == pid ? process : nullptr;
   };
   ports.service = std::make_shared<killswitch::ServiceClient>(
-      std::make_unique<FakeKillSwitchPipe>(service), std::make_unique<FakeKillSwitchManager>(service), openProcess);
+      std::make_unique<FakeKillSwitchPipe>(service), std::make_unique<FakeKillSwitchManager>(service));
   const auto client = ports.service;
   const auto transact = [client](std::string_view request) { return client->transact(request); };
   ports.killSwitch = std::make_shared<killswitch::KillSwitchController>(transact, ports.dataFolder,
-                                                                       "/opt/Velmora VPN/VLVPNDesk", ports.tunnel);
+                                                                       "/opt/Velmora VPN/VLVPNDesk",
+                                                                       tunnel::killSwitchView(ports.tunnel));
   ports.adapters = adapters;
   ports.management = std::make_shared<FakeManagementPort>(openVpn);
   ports.monitor = std::make_shared<tunnel::ManagementMonitor>(tunnel::MonitorPorts{

@@ -41,8 +41,7 @@ TEST(WindowsDesktopPorts, ServiceClientTalksOverTheNamedPipe) {
   KillSwitchService service(scratch.path());
   ASSERT_TRUE(service.waitUntilAnswering());
   _putenv_s("VLVPN_KILLSWITCH_PIPE", service.endpoint.c_str());
-  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
-                                   tunnel::openTunnelProcess);
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create());
   EXPECT_EQ(client.transact("PING"), "PONG");
   EXPECT_EQ(client.transact("OPENVPN_STATUS"), "OK STOPPED");
   auto refused = client.startOpenVpnViaService("C:\\nowhere\\openvpn.exe", "--config x");
@@ -67,8 +66,7 @@ TEST(WindowsDesktopPorts, AnyoneElseServingTheServicesPipeHearsNothing) {
     if (ReadFile(squatter.get(), buffer, sizeof buffer, &n, nullptr)) heard.assign(buffer, n);
     if (!heard.empty()) WriteFile(squatter.get(), "PONG\n", 5, &n, nullptr);
   });
-  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
-                                   tunnel::openTunnelProcess);
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create());
   EXPECT_EQ(client.transact("ENABLE udp 1194 1 198.18.0.9 C:\\Velmora\\VLVPNDesk.exe"), "");
   listen.join();
   EXPECT_EQ(heard, "") << "the request never went to a pipe the service does not serve";
@@ -86,17 +84,17 @@ TEST(WindowsDesktopPorts, LaunchesOpenVpnThroughTheService) {
   // The service road needs the service to count as installed: the launcher
   // asks the Service Control Manager, where this test's service is not. So
   // drive the road's pieces as the launcher does once the service answers.
-  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create(),
-                                   tunnel::openTunnelProcess);
+  killswitch::ServiceClient client(killswitch::ServicePipe::create(), killswitch::ServiceManager::create());
   EXPECT_TRUE(killswitch::serviceAnswersPing(client.transact("PING")));
   const std::string args = tunnel::buildCommandLine(profile / "p.ovpn", profile / "auth.txt", false, profile / "openvpn.log");
   auto started = client.startOpenVpnViaService(utf8FromPath(builtProgram("openvpn")), args);
   ASSERT_EQ(started.kind, killswitch::StartOutcome::Kind::Started) << started.error << service.logText();
-  ASSERT_TRUE(started.process) << "the process handle from the service's process id";
-  EXPECT_FALSE(started.process->hasEnded());
+  const auto process = tunnel::openTunnelProcess(started.pid);
+  ASSERT_TRUE(process) << "the process handle from the service's process id";
+  EXPECT_FALSE(process->hasEnded());
   EXPECT_EQ(client.transact("OPENVPN_STOP"), "OK");
-  for (int i = 0; i < 100 && !started.process->hasEnded(); ++i) Sleep(20);
-  EXPECT_TRUE(started.process->hasEnded());
+  for (int i = 0; i < 100 && !process->hasEnded(); ++i) Sleep(20);
+  EXPECT_TRUE(process->hasEnded());
 }
 
 }  // namespace

@@ -9,7 +9,11 @@
 namespace vlvpn::killswitch {
 namespace {
 
-using tunnel::ServerEndpoint;
+
+
+TunnelView idleTunnel() {
+  return {[] { return std::string("disconnected"); }, [] { return ServerEndpoint{}; }};
+}
 
 TEST(EnableRequest, SpellsTheEndpointForTheService) {
   const std::string program = "C:\\Program Files\\Velmora VPN\\VLVPNDesk.exe";
@@ -44,7 +48,7 @@ TEST(EndpointFile, RoundTripsAndForgivesDamage) {
 TEST(KillSwitchController, PersistsTheEndpointInItsFile) {
   test::TempDir dir;
   KillSwitchController controller([](std::string_view) { return std::string(); }, [&] { return dir.path(); }, "/p",
-                                  std::make_shared<tunnel::TunnelState>());
+                                  idleTunnel());
   EXPECT_EQ(controller.loadServerEndpoint(), ServerEndpoint{}) << "no file yet";
   controller.saveServerEndpoint({"udp", 1194, "9.9.9.9"});
   std::ifstream in(dir.path() / "killswitch.txt", std::ios::binary);
@@ -54,7 +58,7 @@ TEST(KillSwitchController, PersistsTheEndpointInItsFile) {
   // The data folder is made when missing; a folder that cannot be made is
   // silently skipped.
   KillSwitchController fresh([](std::string_view) { return std::string(); }, [&] { return dir.path() / "new" / "data"; },
-                             "/p", std::make_shared<tunnel::TunnelState>());
+                             "/p", idleTunnel());
   fresh.saveServerEndpoint({"tcp", 443, "8.8.8.8"});
   EXPECT_EQ(fresh.loadServerEndpoint(), (ServerEndpoint{"tcp", 443, "8.8.8.8"}));
   fresh.removeServerEndpoint();
@@ -63,7 +67,7 @@ TEST(KillSwitchController, PersistsTheEndpointInItsFile) {
 
   std::ofstream(dir.path() / "a-file") << "x";
   KillSwitchController nowhere([](std::string_view) { return std::string(); }, [&] { return dir.path() / "a-file" / "d"; },
-                               "/p", std::make_shared<tunnel::TunnelState>());
+                               "/p", idleTunnel());
   nowhere.saveServerEndpoint({"udp", 1, "1.1.1.1"});
   EXPECT_EQ(nowhere.loadServerEndpoint(), ServerEndpoint{});
 }

@@ -75,10 +75,14 @@ class LaunchTest : public testing::Test {
   std::chrono::milliseconds slept{0};
   killswitch::ServiceClient service{std::make_unique<test::FakeServicePipe>(script),
                                     std::make_unique<test::FakeServiceManager>(script),
-                                    [](uint32_t) { return nullptr; },
                                     killswitch::Clock{[] { return std::chrono::steady_clock::time_point{}; }}};
   FakeElevated elevated;
-  LaunchRoads roads{service, elevated, [this](std::chrono::milliseconds d) { slept += d; }};
+  std::vector<uint32_t> opened;
+  LaunchRoads roads{service, elevated, [this](std::chrono::milliseconds d) { slept += d; },
+                    [this](uint32_t pid) -> std::shared_ptr<TunnelProcess> {
+                      opened.push_back(pid);
+                      return nullptr;
+                    }};
 };
 
 TEST_F(LaunchTest, UsesTheServiceWhenItAnswers) {
@@ -88,6 +92,7 @@ TEST_F(LaunchTest, UsesTheServiceWhenItAnswers) {
   EXPECT_TRUE(result.ok);
   EXPECT_TRUE(result.launchedViaService);
   EXPECT_TRUE(elevated.parameters.empty());
+  EXPECT_EQ(opened, std::vector<uint32_t>{321}) << "the process the service named is opened";
 }
 
 TEST_F(LaunchTest, StartsAnInstalledServiceAndNeverPromptsWhileItIsInstalled) {

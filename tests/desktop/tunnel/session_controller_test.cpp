@@ -235,9 +235,7 @@ TEST_F(ConnectTest, APortThatNeverAnswersIsGivenUpAfterFifteenSeconds) {
 }
 
 TEST_F(ConnectTest, WithoutAProcessHandleAskTheServiceWhetherOpenVpnStillRuns) {
-  rig.ports.service = std::make_shared<killswitch::ServiceClient>(
-      std::make_unique<test::FakeKillSwitchPipe>(rig.service), std::make_unique<test::FakeKillSwitchManager>(rig.service),
-      [](uint32_t) { return nullptr; });
+  rig.ports.openProcess = [](uint32_t) { return nullptr; };
   rig.service.openVpnAttemptsBeforeListening = 1000;
   int attempts = 0;
   rig.openVpn.onConnectAttempt = [&] {
