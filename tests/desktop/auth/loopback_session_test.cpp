@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <thread>
 
@@ -142,10 +143,20 @@ TEST_F(LoopbackSignIn, NoRedirectInTimeEndsTheWaitAndABrowserThatWillNotOpenToo)
 }
 
 TEST_F(LoopbackSignIn, FallsBackToAPortTheSystemChoosesWhenThePreferredOnesAreTaken) {
+  // Each preferred port held here; one still held by a listener that is
+  // going away (an earlier test's, another test program's) is waited for,
+  // or it could come free between this loop and the call.
   std::vector<std::shared_ptr<LoopbackListener>> taken;
   for (const uint16_t port : kPreferredLoopbackPorts) {
-    if (auto held = LoopbackListener::listen(port)) taken.push_back(std::move(held).value());
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      if (auto held = LoopbackListener::listen(port)) {
+        taken.push_back(std::move(held).value());
+        break;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
   }
+  ASSERT_EQ(taken.size(), std::size(kPreferredLoopbackPorts)) << "every preferred port is held by the test";
   const auto port = call("beginLoopback").value()["port"].get<uint16_t>();
   for (const uint16_t preferred : kPreferredLoopbackPorts) EXPECT_NE(port, preferred);
   EXPECT_NE(port, 0);
