@@ -22,7 +22,7 @@ bool isOneWord(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const tunnel::ServerEndpoint endpoint = killswitch::parseEndpointFile(fuzz::asText(data, size));
+  const killswitch::ServerEndpoint endpoint = killswitch::parseEndpointFile(fuzz::asText(data, size));
   fuzz::require(killswitch::parseEndpointFile(killswitch::formatEndpointFile(endpoint)) == endpoint,
                 "the endpoint written back reads the same");
 
