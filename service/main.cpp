@@ -40,13 +40,15 @@ int runService(StopSignal& stop) {
   return runPipeServer(std::shared_ptr<ServerContext>(runtime, &runtime->server)) ? 0 : 1;
 }
 
-bool isConsoleArgument(const char* argument) { return asciiLower(argument) == "console"; }
+bool isArgument(const char* argument, const char* verb) { return asciiLower(argument) == verb; }
 
 }  // namespace
 }  // namespace vlvpn::service
 
 int main(int argc, char** argv) {
   using namespace vlvpn::service;
-  if (argc >= 2 && isConsoleArgument(argv[1])) return runConsole(runService);
+  if (argc >= 2 && isArgument(argv[1], "console")) return runConsole(runService);
+  // Run by the installer once the service is registered.
+  if (argc >= 2 && isArgument(argv[1], "configure")) return configureInstalledService();
   return runAsService(runService);
 }

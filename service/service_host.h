@@ -3,6 +3,7 @@
 // stop signal has been handled.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 
 #include "service/stop_signal.h"
@@ -22,5 +23,20 @@ int runConsole(const ServiceBody& body);
 // dispatcher cannot start. Linux: as runConsole (systemd runs the service in
 // the foreground).
 int runAsService(const ServiceBody& body);
+
+// What the service manager does when the service ends without being asked:
+// restart it after a few seconds, at most three times a day (the count
+// starts again after a day without failures).
+inline constexpr uint32_t kRestartDelayMs = 5000;
+inline constexpr uint32_t kRestartsPerDay = 3;
+inline constexpr uint32_t kFailureCountResetSeconds = 24 * 60 * 60;
+inline constexpr const wchar_t* kServiceDescription =
+    L"Keeps Velmora VPN's kill switch and starts OpenVPN with the rights they need.";
+
+// The installer's "configure" step. Windows: writes the installed service's
+// recovery and description (ChangeServiceConfig2W), which the installer's
+// tables cannot; 0, or the failing call's code. Linux: the unit file says
+// it all (Restart=on-failure), so there is nothing to do and it gives 0.
+int configureInstalledService(const wchar_t* serviceName = kServiceName);
 
 }  // namespace vlvpn::service

@@ -32,4 +32,6 @@ int runConsole(const ServiceBody& body) {
 
 int runAsService(const ServiceBody& body) { return runConsole(body); }
 
+int configureInstalledService(const wchar_t*) { return 0; }
+
 }  // namespace vlvpn::service

