@@ -39,6 +39,9 @@ BridgeClient::BridgeClient(const EnvironmentOverrides& given, const std::vector<
   child_ = ChildProcess::start(wrapper.front(), args, environment);
 }
 
+BridgeClient::BridgeClient(const std::filesystem::path& program, const EnvironmentOverrides& environment)
+    : child_(ChildProcess::start(program, {"--bridge"}, withOwnInstance(environment))) {}
+
 int BridgeClient::send(const std::string& method, json args, const std::string& module) {
   const int id = ++lastId_;
   child_->writeLine(json{{"id", id}, {"module", module}, {"method", method}, {"args", std::move(args)}}.dump());

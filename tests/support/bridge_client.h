@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -23,6 +24,8 @@ class BridgeClient {
  public:
   // `wrapper` runs before the program and must exec it ("ip netns exec ns").
   explicit BridgeClient(const EnvironmentOverrides& environment, const std::vector<std::string>& wrapper = {});
+  // Another build of the desktop program (an installed one).
+  BridgeClient(const std::filesystem::path& program, const EnvironmentOverrides& environment);
 
   bool started() const { return child_ != nullptr; }
   ChildProcess& child() { return *child_; }
