@@ -1,7 +1,5 @@
-// The user's Run value. A packaged program would use its startup task
-// "VLVPNLaunchAtLogin" (see packaging/windows/AppxManifest.xml); the task's
-// API needs the Windows Runtime, which this build does not link, so every
-// run takes the Run value, the path a failing task falls back to anyway.
+// The user's Run value, and the startup task of a packaged run (declared in
+// packaging/windows/AppxManifest.xml).
 #include <windows.h>
 
 #include "common/program_path.h"
@@ -53,15 +51,24 @@ bool runEntryExists() {
   return RegQueryValueExW(key.get(), kRunValue, nullptr, nullptr, buffer, &size) == ERROR_SUCCESS;
 }
 
+class RunValue final : public LaunchEntry {
+ public:
+  void write(bool enabled) override { writeRunEntry(enabled); }
+  bool exists() override { return runEntryExists(); }
+};
+
 }  // namespace
 
 std::filesystem::path autostartEntryPath() { return {}; }
 
 bool applyLaunchAtLogin(bool enabled) {
-  writeRunEntry(enabled);
-  return runEntryExists() == enabled;
+  RunValue entry;
+  return applyLaunchAtLogin(enabled, *StartupTaskPort::create(), entry);
 }
 
-bool readLaunchAtLogin() { return runEntryExists(); }
+bool readLaunchAtLogin() {
+  RunValue entry;
+  return readLaunchAtLogin(*StartupTaskPort::create(), entry);
+}
 
 }  // namespace vlvpn::shell

@@ -16,7 +16,9 @@ int main(int argc, char** argv) {
     if (std::string_view(argv[i]) == "--bridge") start.bridge = true;
   }
   if (!claimSingleInstance()) return 0;
-  if (isLogOnStart(commandLine)) {
+  // The Run entry passes --startup; the startup task activates a packaged
+  // program with the activation kind StartupTask and no argument.
+  if (isLogOnStart(commandLine) || StartupTaskPort::create()->activatedByStartupTask()) {
     markLaunchedAtStartup();
     start.startHidden = true;
   }

@@ -14,8 +14,8 @@ tunnel::ShellPorts makeShellPorts(std::shared_ptr<tunnel::AdapterQuery> adapters
   ports.showMainWindow = showMainWindow;
   ports.isMainWindowVisible = isMainWindowVisible;
   ports.onMainWindowHidden = onMainWindowHidden;
-  ports.applyLaunchAtLogin = applyLaunchAtLogin;
-  ports.readLaunchAtLogin = readLaunchAtLogin;
+  ports.applyLaunchAtLogin = [](bool enabled) { return applyLaunchAtLogin(enabled); };
+  ports.readLaunchAtLogin = [] { return readLaunchAtLogin(); };
   ports.wasLaunchedAtStartup = wasLaunchedAtStartup;
   ports.watchInterfaceChanges = [adapters] { watchInterfaceChanges(adapters); };
   return ports;

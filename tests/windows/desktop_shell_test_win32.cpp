@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/path_bytes.h"
+#include "desktop/shell/startup_task.h"
 #include "tests/support/bridge_client.h"
 #include "tests/support/desktop_windows_win32.h"
 #include "tests/support/temp_dir.h"
@@ -145,6 +146,7 @@ std::optional<std::wstring> runValue() {
 }
 
 TEST_F(DesktopShellWindows, LaunchAtLogOnWritesTheRunValueQuoted) {
+  // Unpackaged (as every run under Wine), so the Run value is the road.
   BridgeClient bridge(environment("run-" + std::to_string(GetCurrentProcessId())));
   EXPECT_EQ(bridge.call("setLaunchAtLogin", {true})["result"], true);
   const auto value = runValue();
@@ -154,6 +156,15 @@ TEST_F(DesktopShellWindows, LaunchAtLogOnWritesTheRunValueQuoted) {
   EXPECT_EQ(bridge.call("setLaunchAtLogin", {false})["result"], true);
   EXPECT_FALSE(runValue());
   EXPECT_EQ(bridge.call("getLaunchAtLogin")["result"], false);
+}
+
+TEST(StartupTaskUnderWine, AProgramWithoutPackageIdentityTakesTheUnpackagedRoad) {
+  // Wine never gives a program package identity: the startup task is never
+  // asked, a start is never taken for the task's, and log-on start is the
+  // Run value (the test above).
+  const auto task = shell::StartupTaskPort::create();
+  EXPECT_FALSE(task->isPackaged());
+  EXPECT_FALSE(task->activatedByStartupTask());
 }
 
 }  // namespace
