@@ -34,14 +34,19 @@ bool waitForState(SC_HANDLE service, DWORD state) {
   return false;
 }
 
+// A demand-start service `name` running the VLVPNKillSwitch.exe just built.
+UniqueScHandle createServiceOfBuiltProgram(SC_HANDLE manager, const std::wstring& name) {
+  const std::wstring binary = L"\"" + builtProgram("VLVPNKillSwitch").wstring() + L"\"";
+  return UniqueScHandle(CreateServiceW(manager, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                                       SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, binary.c_str(), nullptr, nullptr,
+                                       nullptr, nullptr, nullptr));
+}
+
 TEST(WindowsService, RunsUnderTheServiceControlManagerAndAnswersOnThePipe) {
   UniqueScHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
   VLVPN_REQUIRE_ENVIRONMENT(static_cast<bool>(manager), "needs the Service Control Manager");
   const std::wstring name = L"VLVPNKillSwitchTest" + std::to_wstring(GetCurrentProcessId());
-  const std::wstring binary = L"\"" + builtProgram("VLVPNKillSwitch").wstring() + L"\"";
-  UniqueScHandle service(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                        binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  UniqueScHandle service = createServiceOfBuiltProgram(manager.get(), name);
   ASSERT_TRUE(service) << GetLastError();
   struct Cleanup {
     SC_HANDLE service;
@@ -83,10 +88,7 @@ TEST(WindowsService, ConfigureWritesTheRecoveryAndDescriptionOfTheInstalledServi
   const std::wstring name = L"VLVPNConfigureTest" + std::to_wstring(GetCurrentProcessId());
   EXPECT_EQ(service::configureInstalledService(name.c_str()), ERROR_SERVICE_DOES_NOT_EXIST) << "not installed yet";
 
-  const std::wstring binary = L"\"" + builtProgram("VLVPNKillSwitch").wstring() + L"\"";
-  UniqueScHandle created(CreateServiceW(manager.get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
-                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                        binary.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr));
+  UniqueScHandle created = createServiceOfBuiltProgram(manager.get(), name);
   ASSERT_TRUE(created) << GetLastError();
   struct Cleanup {
     SC_HANDLE service;
