@@ -1,5 +1,6 @@
 #include "desktop/host/module.h"
 
+#include <algorithm>
 #include <limits>
 
 namespace vlvpn::host {
@@ -42,6 +43,44 @@ const char* argTypeName(ArgType type) {
       return "an array of strings";
   }
   return "?";
+}
+
+namespace {
+
+const char* describedType(ArgType type) {
+  switch (type) {
+    case ArgType::String:
+      return "string";
+    case ArgType::Int:
+      return "int32";
+    case ArgType::Bool:
+      return "boolean";
+    case ArgType::StringList:
+      return "string[]";
+  }
+  return "?";
+}
+
+}  // namespace
+
+nlohmann::json describeModules(const std::vector<ModuleTable>& modules) {
+  nlohmann::json described = nlohmann::json::array();
+  nlohmann::json events = nlohmann::json::array();
+  for (const auto& module : modules) {
+    nlohmann::json methods = nlohmann::json::array();
+    for (const auto& method : module.methods) {
+      nlohmann::json args = nlohmann::json::array();
+      for (ArgType type : method.args) args.push_back(describedType(type));
+      methods.push_back({{"name", method.name}, {"args", std::move(args)}});
+    }
+    nlohmann::json constants = nlohmann::json::array();
+    for (const auto& [name, value] : module.constants.items()) constants.push_back(name);
+    described.push_back({{"name", module.name}, {"methods", std::move(methods)}, {"constants", std::move(constants)}});
+    for (const auto& event : module.events) {
+      if (std::find(events.begin(), events.end(), event) == events.end()) events.push_back(event);
+    }
+  }
+  return {{"modules", std::move(described)}, {"events", std::move(events)}};
 }
 
 const Method* ModuleTable::findMethod(std::string_view methodName) const {

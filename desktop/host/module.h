@@ -51,6 +51,13 @@ struct ModuleTable {
   const Method* findMethod(std::string_view methodName) const;
 };
 
+// The modules as the interface's developers see them, for `VLVPNDesk
+// --describe`: {"modules": [{"name", "methods": [{"name", "args": [type]}],
+// "constants": [name]}], "events": [name]}, modules and methods in table
+// order, constants sorted, each event once in the order first declared.
+// Argument types: "string", "int32", "boolean", "string[]".
+nlohmann::json describeModules(const std::vector<ModuleTable>& modules);
+
 // Checks a call's arguments against the method's table entry; the text says
 // what is wrong, nullopt when the call may go ahead.
 std::optional<std::string> checkArguments(const std::string& moduleName, const Method& method,

@@ -28,6 +28,14 @@ void serveBridge() {
   std::fflush(nullptr);
 }
 
+void runDescribe() {
+  useBinaryStandardStreams();
+  std::cout << host::describeModules(makeDesktopModules()).dump(2) << '\n';
+  std::cout.flush();
+  std::fflush(nullptr);
+  std::_Exit(0);
+}
+
 void runBridge() {
   serveBridge();
   std::_Exit(0);

@@ -12,4 +12,8 @@ void serveBridge();
 // serveBridge(), then the process ends with exit code 0.
 [[noreturn]] void runBridge();
 
+// `VLVPNDesk --describe`: the modules' tables as one JSON document on
+// standard output (host::describeModules); nothing is started or served.
+[[noreturn]] void runDescribe();
+
 }  // namespace vlvpn::shell

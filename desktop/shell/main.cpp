@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "desktop/shell/bridge_main.h"
 #include "desktop/shell/desktop_shell.h"
 #include "desktop/shell/launch_at_login.h"
 #include "desktop/shell/launch_entries.h"
@@ -12,6 +13,8 @@ int main(int argc, char** argv) {
   std::string commandLine;
   ShellStart start;
   for (int i = 1; i < argc; ++i) {
+    // Before anything starts (not even the one-instance claim).
+    if (std::string_view(argv[i]) == "--describe") runDescribe();
     commandLine.append(argv[i]).append(" ");
     if (std::string_view(argv[i]) == "--bridge") start.bridge = true;
   }

@@ -1,6 +1,9 @@
 // Drives the real VLVPNDesk --bridge through its standard input and output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+
 #include <nlohmann/json.hpp>
 
 #include "tests/support/bridge_client.h"
@@ -101,6 +104,29 @@ TEST(BridgeSession, AnswersBadLinesAndKeepsRunning) {
   EXPECT_EQ(bridge.answerTo(4)["result"], json::object());
   child.closeInput();
   EXPECT_EQ(child.waitForExit(30s), 0);
+}
+
+TEST(BridgeSession, DescribesItsModulesWithoutStartingAnything) {
+  // A running instance of the same user: --describe neither hands over to it
+  // nor claims anything, and only prints.
+  const EnvironmentOverrides instance{
+      {"VLVPN_DESK_INSTANCE", "describe-" + std::to_string(testing::UnitTest::GetInstance()->random_seed())}};
+  BridgeClient running(instance);
+  ASSERT_TRUE(running.started());
+  auto describe = ChildProcess::start(builtProgram("VLVPNDesk"), {"--describe"}, instance);
+  ASSERT_TRUE(describe);
+  std::string text;
+  while (auto line = describe->readLine(std::chrono::seconds(20))) text += *line + "\n";
+  EXPECT_EQ(describe->waitForExit(std::chrono::seconds(20)), 0);
+  const auto described = nlohmann::json::parse(text, nullptr, false);
+  ASSERT_FALSE(described.is_discarded()) << text;
+  std::vector<std::string> modules;
+  for (const auto& module : described["modules"]) modules.push_back(module["name"]);
+  EXPECT_EQ(modules, (std::vector<std::string>{"VLVPNTunnel", "VLVPNBuildConfig", "VLVPNAuthSession"}));
+  EXPECT_EQ(described["modules"][1]["constants"].size(), 6u);
+  EXPECT_NE(std::find(described["events"].begin(), described["events"].end(), "tunnelAdapterChanged"),
+            described["events"].end());
+  EXPECT_EQ(running.call("pingHelper")["result"], "pong") << "the running instance is untouched";
 }
 
 }  // namespace

@@ -157,5 +157,27 @@ TEST(BridgeHostOutput, ReplacesBytesThatAreNotUtf8) {
   EXPECT_EQ(json::parse(lines[0])["result"], "a\xEF\xBF\xBD");
 }
 
+TEST(DescribeModules, ListsModulesMethodsTypesConstantsAndEachEventOnce) {
+  ModuleTable first;
+  first.name = "First";
+  first.events = {"ready", "changed"};
+  first.methods = {{"connect", {ArgType::String, ArgType::Int, ArgType::Bool, ArgType::StringList}, {}},
+                   {"status", {}, {}}};
+  first.constants = {{"zeta", 1}, {"alpha", "x"}};
+  ModuleTable second;
+  second.name = "Second";
+  second.events = {"changed", "gone"};
+  second.methods = {{"ping", {}, {}}};
+  const auto described = describeModules({first, second});
+  EXPECT_EQ(described, nlohmann::json::parse(R"({
+    "modules": [
+      {"name": "First",
+       "methods": [{"name": "connect", "args": ["string", "int32", "boolean", "string[]"]},
+                   {"name": "status", "args": []}],
+       "constants": ["alpha", "zeta"]},
+      {"name": "Second", "methods": [{"name": "ping", "args": []}], "constants": []}],
+    "events": ["ready", "changed", "gone"]})"));
+}
+
 }  // namespace
 }  // namespace vlvpn::host
