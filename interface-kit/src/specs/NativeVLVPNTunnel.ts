@@ -152,7 +152,7 @@ export interface Spec extends TurboModule {
   // An empty host pings "1.1.1.1"; a timeout below 1 waits 2000 ms.
   pingThroughTunnel(host: string, timeoutMs: CodegenTypes.Int32): Promise<TunnelPing>;
   // Milliseconds, at least 1 when the server answered, 0 when nothing did.
-  measureTcpLatency(host: string, port: CodegenTypes.Int32): Promise<number>;
+  measureTcpLatency(host: string, port: CodegenTypes.Int32): Promise<CodegenTypes.Int32>;
   getTrafficStats(): Promise<TrafficRates>;
   getDeviceMarketingName(): Promise<string>;
   // Always rejects "Interactive auth prompt not available on Windows".
