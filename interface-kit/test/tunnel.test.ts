@@ -68,8 +68,8 @@ describe('in network namespaces', () => {
       assert.equal(outcome.status.profileId, 'home');
       assert.ok(Number.isInteger(outcome.status.pid), 'the OpenVPN process');
     }
-    // For a moment after OpenVPN reports the connection, getStatus can still
-    // miss the adapter (measured here: about 0.3 s).
+    // The tun device gains its carrier a moment (here up to half a second)
+    // after OpenVPN reports the connection; until then the adapter is not up.
     let status = await tunnel.getStatus();
     await until('the adapter in the status', async () => (status = await tunnel.getStatus()).adapterUp);
     assert.equal(status.physicalLinkUp, true);
