@@ -18,3 +18,15 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Test programs run under Wine through this wrapper (shared prefix, warm wineserver).
 set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/wine-run")
+
+# The Windows test build and the release build the installer ships compile
+# the same sources with the same flags: through ccache the second takes the
+# first's objects. Paths are hashed relative to the source tree, so the two
+# build folders share entries.
+find_program(VLVPN_CCACHE ccache)
+if(VLVPN_CCACHE)
+  get_filename_component(VLVPN_SOURCE_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+  set(CMAKE_CXX_COMPILER_LAUNCHER
+      ${CMAKE_COMMAND} -E env CCACHE_BASEDIR=${VLVPN_SOURCE_ROOT} CCACHE_DIR=${VLVPN_SOURCE_ROOT}/build/ccache
+      ${VLVPN_CCACHE})
+endif()
