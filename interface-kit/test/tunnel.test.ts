@@ -68,8 +68,9 @@ describe('in network namespaces', () => {
       assert.equal(outcome.status.profileId, 'home');
       assert.ok(Number.isInteger(outcome.status.pid), 'the OpenVPN process');
     }
-    // The tun device gains its carrier a moment (here up to half a second)
-    // after OpenVPN reports the connection; until then the adapter is not up.
+    // The kernel shows a link's new carrier up to a second late (for the veth
+    // made just now and the tun device OpenVPN just opened), and the lab
+    // connects faster than that: until then the adapter is not up.
     let status = await tunnel.getStatus();
     await until('the adapter in the status', async () => (status = await tunnel.getStatus()).adapterUp);
     assert.equal(status.physicalLinkUp, true);
