@@ -22,6 +22,8 @@ describe('in network namespaces', () => {
     const session = await openTestSession(t, {scratch, program: ns.deskProgram(scratch)});
     const seen: Array<VLVPNTunnelEvents['tunnelAdapterChanged']> = [];
     session.addListener('tunnelAdapterChanged', (body) => seen.push(body));
+    let removedHeard = 0;
+    session.addListener('tunnelAdapterChanged', () => removedHeard++).remove();
     // The module is up and watching once it has answered.
     assert.equal((await session.NativeModules.VLVPNTunnel.getStatus()).state, 'disconnected');
 
@@ -35,6 +37,7 @@ describe('in network namespaces', () => {
     openvpn.kill('SIGTERM');
     await until('the adapter going away', () => seen.length > 1);
     assert.deepEqual(seen, [{up: true}, {up: false}]);
+    assert.equal(removedHeard, 0, 'a removed listener hears nothing');
   });
 
   test('connects to the VPN lab through the service, follows it to "connected" and disconnects', async (t) => {
