@@ -15,23 +15,12 @@ import {
   windowsDeskProgram,
   wineCommand,
 } from './support/program';
+import {rejection} from './support/rejection';
 import {mismatches, parseSpecs} from './support/spec-schema';
 
 const specs = parseSpecs();
 const haveProgram = () => programExists(deskProgram);
 const noProgram = 'VLVPN_DESK does not name the Linux build of VLVPNDesk';
-
-// The rejection React Native would give: an Error with the sentence, the
-// code "EUNSPECIFIED" and an empty userInfo.
-async function rejection(promise: Promise<unknown>): Promise<{message: string; code: string; userInfo: unknown}> {
-  try {
-    await promise;
-  } catch (error) {
-    assert.ok(isNativeModuleError(error), `not a native module error: ${error}`);
-    return {message: error.message, code: error.code, userInfo: error.userInfo};
-  }
-  assert.fail('the call resolved');
-}
 
 describe('the client of the real program', () => {
   test('round-trips a profile and refuses an identifier with the program sentence', async (t) => {

@@ -8,7 +8,7 @@ import path from 'node:path';
 import {describe, test} from 'node:test';
 
 import {deskProgram, describeHost, need, programExists, scratchFolder, windowsDeskProgram, wineCommand} from './support/program';
-import {differences, eventMapNames, packageRoot, parseSpecs, type HostDescription} from './support/spec-schema';
+import {differences, eventMapNames, hostArgType, packageRoot, parseSpecs, type HostDescription} from './support/spec-schema';
 
 const specs = parseSpecs();
 const events = eventMapNames();
@@ -40,11 +40,7 @@ describe('the drift check', () => {
       name: module.name,
       methods: module.methods.map((method) => ({
         name: method.name,
-        args: method.params.map((param) =>
-          ({StringTypeAnnotation: 'string', Int32TypeAnnotation: 'int32', BooleanTypeAnnotation: 'boolean'})[
-            param.type.type as 'StringTypeAnnotation'
-          ] ?? 'string[]',
-        ),
+        args: method.params.map((param) => hostArgType(param.type)),
       })),
       constants: [...module.constants],
     })),

@@ -5,18 +5,17 @@ import path from 'node:path';
 import {describe, test} from 'node:test';
 
 import type * as Connection from '../example/connection';
-import {authSessionFailure, isNativeModuleError} from '../src/errors';
+import {authSessionFailure} from '../src/errors';
 import {createNativeModulesMock} from '../src/mock';
 import {freshRequire, standIn} from './support/module-stand-in';
+import {rejection} from './support/rejection';
 
+// The message of a rejection with the code "EUNSPECIFIED" and a userInfo, as the program gives.
 async function rejectionMessage(promise: Promise<unknown>): Promise<string> {
-  try {
-    await promise;
-  } catch (error) {
-    assert.ok(isNativeModuleError(error) && error.code === 'EUNSPECIFIED' && error.userInfo !== null);
-    return error.message;
-  }
-  assert.fail('the call resolved');
+  const {message, code, userInfo} = await rejection(promise);
+  assert.equal(code, 'EUNSPECIFIED');
+  assert.notEqual(userInfo, null);
+  return message;
 }
 
 describe('the mock', () => {

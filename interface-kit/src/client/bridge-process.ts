@@ -6,6 +6,7 @@ import {spawn, type ChildProcess} from 'node:child_process';
 import {createInterface} from 'node:readline';
 
 import {nativeModuleError, type NativeModuleError} from '../errors';
+import {EventListeners} from '../event-listeners';
 
 // The code of the error a call gets when the program ended without answering it.
 export const PROGRAM_ENDED_CODE = 'EPROGRAMENDED';
@@ -26,8 +27,6 @@ export interface ProgramExit {
   code: number | null;
   signal: NodeJS.Signals | null;
 }
-
-type EventListener = (body: unknown) => void;
 
 interface PendingCall {
   label: string;
@@ -54,7 +53,7 @@ export class BridgeProcess {
   private readonly child: ChildProcess;
   private readonly programName: string;
   private readonly pending = new Map<number, PendingCall>();
-  private readonly listeners = new Map<string, Set<EventListener>>();
+  private readonly listeners = new EventListeners();
   private nextId = 1;
   private exit: ProgramExit | undefined;
   private startError: Error | undefined;
@@ -122,13 +121,8 @@ export class BridgeProcess {
     });
   }
 
-  addListener(event: string, listener: EventListener): {remove(): void} {
-    let set = this.listeners.get(event);
-    if (!set) this.listeners.set(event, (set = new Set()));
-    // The same handler added twice is called twice, as with React Native's emitter.
-    const entry: EventListener = (body) => listener(body);
-    set.add(entry);
-    return {remove: () => set!.delete(entry)};
+  addListener(event: string, listener: (body: unknown) => void): {remove(): void} {
+    return this.listeners.add(event, listener);
   }
 
   // Ends the program the way the tray's exit does (end of input); kills it
@@ -152,7 +146,7 @@ export class BridgeProcess {
     }
     if (message === null || typeof message !== 'object') return;
     if (typeof message.event === 'string') {
-      for (const listener of [...(this.listeners.get(message.event) ?? [])]) listener(message.body);
+      this.listeners.emit(message.event, message.body);
       return;
     }
     if (typeof message.id !== 'number') return;

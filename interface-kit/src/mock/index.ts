@@ -8,7 +8,8 @@
 //
 // and in the test, `nativeModulesMock` emits events, queues rejections and
 // is reset between tests. Nothing here needs React Native.
-import type {EventHandler, Subscribe, Subscription, VLVPNTunnelEventName, VLVPNTunnelEvents} from '../events';
+import {EventListeners} from '../event-listeners';
+import type {EventHandler, Subscribe, VLVPNTunnelEventName, VLVPNTunnelEvents} from '../events';
 import type {MethodName, NativeModuleSpecs, VLVPNModuleName} from '../modules';
 import type {BuildConstants, Spec as BuildConfigSpec} from '../specs/NativeVLVPNBuildConfig';
 import {createAuthSessionMock} from './auth-session-mock';
@@ -67,20 +68,10 @@ export const defaultMockConstants: BuildConstants = {
 
 export function createNativeModulesMock(options: NativeModulesMockOptions = {}): NativeModulesMock {
   const recorder = new CallRecorder();
-  const listeners = new Map<string, Set<(body: unknown) => void>>();
-  const emit = (name: string, body?: unknown) => {
-    for (const listener of [...(listeners.get(name) ?? [])]) listener(body);
-  };
-  const subscribe: Subscribe = <Name extends VLVPNTunnelEventName>(
-    name: Name,
-    handler: EventHandler<Name>,
-  ): Subscription => {
-    let set = listeners.get(name);
-    if (!set) listeners.set(name, (set = new Set()));
-    const entry = (body: unknown) => handler(body as VLVPNTunnelEvents[Name]);
-    set.add(entry);
-    return {remove: () => set!.delete(entry)};
-  };
+  const listeners = new EventListeners();
+  const emit = (name: string, body?: unknown) => listeners.emit(name, body);
+  const subscribe: Subscribe = <Name extends VLVPNTunnelEventName>(name: Name, handler: EventHandler<Name>) =>
+    listeners.add(name, (body) => handler(body as VLVPNTunnelEvents[Name]));
 
   const constants: BuildConstants = {
     ...defaultMockConstants,

@@ -146,7 +146,8 @@ function resolve(annotation: TypeAnnotation, aliases: Record<string, TypeAnnotat
   return target;
 }
 
-// Where `value` is not of the spec type: one line per problem, none when it is.
+// Where `value` is not of the type the module declares: one line per
+// problem, none when it is.
 export function mismatches(
   annotation: TypeAnnotation,
   value: unknown,
@@ -186,7 +187,7 @@ export function mismatches(
       const known = new Set(type.properties!.map((property) => property.name));
       const problems = Object.keys(object)
         .filter((key) => !known.has(key))
-        .map((key) => `${where}.${key}: not in the spec`);
+        .map((key) => `${where}.${key}: not declared`);
       for (const property of type.properties!) {
         if (!(property.name in object)) {
           if (!property.optional) problems.push(`${where}.${property.name}: missing`);
