@@ -1,6 +1,8 @@
 #include "service/dispatcher.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <random>
 #include <sstream>
 
 #include "common/ipv4.h"
@@ -38,6 +40,14 @@ std::string startOpenVpnForm(ServiceCommands& commands, std::string_view t, cons
 std::string codeReply(uint32_t code) { return code == 0 ? "OK" : "ERR " + std::to_string(code); }
 
 }  // namespace
+
+std::string newServiceInstance() {
+  std::random_device entropy;
+  const uint64_t value = (uint64_t{entropy()} << 32) | entropy();
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
 
 KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord) {
   std::istringstream words{std::string(afterCommandWord)};
@@ -99,6 +109,9 @@ std::string Dispatcher::dispatchLocked(std::string_view t, const Requester& requ
     return "OK";
   }
   if (command == "OPENVPN_STATUS") return commands_.openVpnStatus();
+  if (command == "FILTER_STATUS") {
+    return "OK " + instance_ + (commands_.killSwitchOn() ? " 1" : " 0") + (commands_.ipv6BlockOn() ? " 1" : " 0");
+  }
   return "ERR unknown_command";
 }
 

@@ -56,11 +56,19 @@ class ServiceCommands {
   virtual void stopOpenVpn() = 0;
   // "OK RUNNING <pid>" or "OK STOPPED".
   virtual std::string openVpnStatus() = 0;
+  // Which filter sets are in force now.
+  virtual bool killSwitchOn() = 0;
+  virtual bool ipv6BlockOn() = 0;
 };
+
+// A name for this run of the service, different for every start, so a
+// client that finds another one knows the sets it had asked for are gone.
+std::string newServiceInstance();
 
 class Dispatcher {
  public:
-  explicit Dispatcher(ServiceCommands& commands) : commands_(commands) {}
+  explicit Dispatcher(ServiceCommands& commands, std::string instance = newServiceInstance())
+      : commands_(commands), instance_(std::move(instance)) {}
 
   // The reply, without line end, to one request. Exactly "PING", "ping" and
   // "Ping" are answered without the command lock, so a health check gets
@@ -80,6 +88,7 @@ class Dispatcher {
   std::string dispatchLocked(std::string_view command, const Requester& requester);
 
   ServiceCommands& commands_;
+  const std::string instance_;
   std::mutex commandLock_;
   bool shutDown_ = false;  // under commandLock_
 };

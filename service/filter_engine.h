@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
+#include <vector>
 
 #include "service/dispatcher.h"
 #include "service/filter_plan.h"
@@ -26,7 +28,13 @@ class FilterEngine {
   virtual uint32_t blockIpv6() = 0;
   virtual void unblockIpv6() = 0;
 
-  static std::unique_ptr<FilterEngine> create();  // per platform
+  // Whether each set is in force now.
+  virtual bool killSwitchOn() const = 0;
+  virtual bool ipv6BlockOn() const = 0;
+
+  // Per platform. Both sets let through the OpenVPN the service starts from
+  // one of `openVpnExecutables` (Windows; Linux tells it by its packet mark).
+  static std::unique_ptr<FilterEngine> create(const std::vector<std::filesystem::path>& openVpnExecutables);
 };
 
 // The interfaces whose description contains "tap-windows" (without regard to

@@ -7,6 +7,7 @@
 #include "service/filter_engine.h"
 #include "service/nftables_rules.h"
 #include "service/nftables_runner_posix.h"
+#include "service/openvpn_start_policy.h"
 
 namespace vlvpn::service {
 namespace {
@@ -48,15 +49,29 @@ class NftablesEngine final : public FilterEngine {
   uint32_t enableKillSwitch(const KillSwitchRequest& request) override {
     KillSwitchContext context;
     context.tapLuids = findTapAdapters();
-    return runner_->run(renderNftablesScript(buildKillSwitchPlan(request, context), interfaceName));
+    context.openVpn = openVpn();
+    return install(killSwitchOn_, renderNftablesScript(buildKillSwitchPlan(request, context), interfaceName));
   }
-  void disableKillSwitch() override { runner_->run(renderNftablesRemoval(FilterSet::KillSwitch)); }
+  void disableKillSwitch() override { remove(killSwitchOn_, FilterSet::KillSwitch); }
   uint32_t blockIpv6() override {
-    return runner_->run(renderNftablesScript(buildIpv6BlockPlan(findTapAdapters()), interfaceName));
+    return install(ipv6BlockOn_, renderNftablesScript(buildIpv6BlockPlan(findTapAdapters(), openVpn()), interfaceName));
   }
-  void unblockIpv6() override { runner_->run(renderNftablesRemoval(FilterSet::Ipv6Block)); }
+  void unblockIpv6() override { remove(ipv6BlockOn_, FilterSet::Ipv6Block); }
+  bool killSwitchOn() const override { return killSwitchOn_; }
+  bool ipv6BlockOn() const override { return ipv6BlockOn_; }
 
  private:
+  static OpenVpnIdentity openVpn() { return {.mark = kServiceOpenVpnMark}; }
+
+  uint32_t install(bool& on, const std::string& script) {
+    const uint32_t result = runner_->run(script);
+    if (result == 0) on = true;  // a failed batch left the set as it was
+    return result;
+  }
+  void remove(bool& on, FilterSet set) {
+    if (runner_->run(renderNftablesRemoval(set)) == 0) on = false;
+  }
+
   static std::optional<std::string> interfaceName(uint64_t luid) {
     char name[IF_NAMESIZE] = {};
     if (!if_indextoname(static_cast<unsigned>(luid), name)) return std::nullopt;
@@ -64,6 +79,8 @@ class NftablesEngine final : public FilterEngine {
   }
 
   std::unique_ptr<NftablesRunner> runner_;
+  bool killSwitchOn_ = false;
+  bool ipv6BlockOn_ = false;
 };
 
 }  // namespace
@@ -74,7 +91,9 @@ std::unique_ptr<FilterEngine> createNftablesEngine(std::unique_ptr<NftablesRunne
   return std::make_unique<NftablesEngine>(std::move(runner));
 }
 
-std::unique_ptr<FilterEngine> FilterEngine::create() { return createNftablesEngine(NftablesRunner::create()); }
+std::unique_ptr<FilterEngine> FilterEngine::create(const std::vector<std::filesystem::path>&) {
+  return createNftablesEngine(NftablesRunner::create());
+}
 
 std::vector<uint64_t> findTapAdapters() {
   std::vector<uint64_t> luids;

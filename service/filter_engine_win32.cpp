@@ -29,7 +29,8 @@ struct InstalledSet {
 // sets, nor for good after a failed one.
 class WfpEngine final : public FilterEngine {
  public:
-  explicit WfpEngine(std::unique_ptr<WfpPlatform> platform) : platform_(std::move(platform)) {}
+  WfpEngine(std::unique_ptr<WfpPlatform> platform, std::vector<std::filesystem::path> openVpnExecutables)
+      : platform_(std::move(platform)), openVpnExecutables_(std::move(openVpnExecutables)) {}
   ~WfpEngine() override {
     remove(killSwitch_);
     remove(ipv6Block_);
@@ -45,21 +46,53 @@ class WfpEngine final : public FilterEngine {
       appId = platform_->appId(wideFromUtf8(request.exe));
     }
     std::shared_ptr<FWP_BYTE_BLOB> nlaUser = request.dns ? platform_->nlaServiceUser() : nullptr;
+    const OpenVpnValues openVpn = openVpnValues();
     KillSwitchContext context;
     context.tapLuids = platform_->tapAdapters();
     context.haveAppId = appId != nullptr;
     context.haveNlaUser = nlaUser != nullptr;
+    context.openVpn = openVpn.identity();
     return install(killSwitch_, FilterSet::KillSwitch, buildKillSwitchPlan(request, context),
-                   {appId.get(), nlaUser.get()});
+                   openVpn.conditionData(appId.get(), nlaUser.get()));
   }
   void disableKillSwitch() override { remove(killSwitch_); }
 
   uint32_t blockIpv6() override {
-    return install(ipv6Block_, FilterSet::Ipv6Block, buildIpv6BlockPlan(platform_->tapAdapters()), {});
+    const OpenVpnValues openVpn = openVpnValues();
+    return install(ipv6Block_, FilterSet::Ipv6Block, buildIpv6BlockPlan(platform_->tapAdapters(), openVpn.identity()),
+                   openVpn.conditionData(nullptr, nullptr));
   }
   void unblockIpv6() override { remove(ipv6Block_); }
+  bool killSwitchOn() const override { return killSwitch_.has_value(); }
+  bool ipv6BlockOn() const override { return ipv6Block_.has_value(); }
 
  private:
+  // The service's OpenVPN as the platform knows it: the identifier of each
+  // executable it may start that exists, and the service's account.
+  struct OpenVpnValues {
+    std::vector<std::shared_ptr<FWP_BYTE_BLOB>> appIds;
+    std::vector<FWP_BYTE_BLOB*> appIdPointers;
+    std::shared_ptr<FWP_BYTE_BLOB> serviceUser;
+
+    OpenVpnIdentity identity() const {
+      return {.appIds = appIdPointers.size(), .haveServiceUser = serviceUser != nullptr};
+    }
+    WfpConditionData conditionData(FWP_BYTE_BLOB* appId, FWP_BYTE_BLOB* nlaUser) const {
+      return {appId, nlaUser, appIdPointers, serviceUser.get()};
+    }
+  };
+  OpenVpnValues openVpnValues() {
+    OpenVpnValues values;
+    values.serviceUser = platform_->serviceUser();
+    for (const auto& executable : openVpnExecutables_) {
+      if (auto id = platform_->appId(executable.wstring())) {
+        values.appIdPointers.push_back(id.get());
+        values.appIds.push_back(std::move(id));
+      }
+    }
+    return values;
+  }
+
   uint32_t install(std::optional<InstalledSet>& installed, FilterSet set, const FilterPlan& plan,
                    const WfpConditionData& data) {
     const bool replacing = installed.has_value();
@@ -124,16 +157,20 @@ class WfpEngine final : public FilterEngine {
   }
 
   std::unique_ptr<WfpPlatform> platform_;
+  std::vector<std::filesystem::path> openVpnExecutables_;
   std::optional<InstalledSet> killSwitch_;
   std::optional<InstalledSet> ipv6Block_;
 };
 
 }  // namespace
 
-std::unique_ptr<FilterEngine> createWfpEngine(std::unique_ptr<WfpPlatform> platform) {
-  return std::make_unique<WfpEngine>(std::move(platform));
+std::unique_ptr<FilterEngine> createWfpEngine(std::unique_ptr<WfpPlatform> platform,
+                                              std::vector<std::filesystem::path> openVpnExecutables) {
+  return std::make_unique<WfpEngine>(std::move(platform), std::move(openVpnExecutables));
 }
 
-std::unique_ptr<FilterEngine> FilterEngine::create() { return createWfpEngine(WfpPlatform::create()); }
+std::unique_ptr<FilterEngine> FilterEngine::create(const std::vector<std::filesystem::path>& openVpnExecutables) {
+  return createWfpEngine(WfpPlatform::create(), openVpnExecutables);
+}
 
 }  // namespace vlvpn::service

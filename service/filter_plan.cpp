@@ -13,6 +13,7 @@ constexpr Layer kConnectLayers[] = {Layer::ConnectV4, Layer::ConnectV6};
 
 constexpr uint8_t kBlockWeight = 1;
 constexpr uint8_t kLoopbackWeight = 14;
+constexpr uint8_t kOpenVpnWeight = 13;
 constexpr uint8_t kAppWeight = 12;
 constexpr uint8_t kServerWeight = 11;
 constexpr uint8_t kAdapterWeight = 10;
@@ -36,6 +37,23 @@ class PlanBuilder {
  private:
   FilterPlan plan_;
 };
+
+// The service's OpenVPN on the given layers: by its mark where the platform
+// has one (outgoing only: replies belong to the flow it opened), else by
+// each executable together with the service's account.
+void addOpenVpnRows(PlanBuilder& plan, const OpenVpnIdentity& openVpn, std::span<const Layer> layers) {
+  if (openVpn.mark) {
+    for (Layer layer : layers) {
+      if (layer == Layer::ConnectV4 || layer == Layer::ConnectV6) {
+        plan.add(layer, {{Field::OpenVpnMark, *openVpn.mark}}, Action::Permit, kOpenVpnWeight);
+      }
+    }
+  }
+  if (!openVpn.haveServiceUser) return;  // the executable alone would let any user's copy of it out
+  for (size_t index = 0; index < openVpn.appIds; ++index) {
+    plan.add(layers, {{Field::OpenVpnAppId, index}, {Field::ServiceUser}}, Action::Permit, kOpenVpnWeight);
+  }
+}
 
 }  // namespace
 
@@ -66,11 +84,14 @@ FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitc
   }
 
   if (context.haveAppId) plan.add(kAllLayers, {{Field::AppId}}, Action::Permit, kAppWeight);
+  addOpenVpnRows(plan, context.openVpn, kAllLayers);
 
-  plan.add(Layer::ConnectV4, {{Field::Protocol, kProtocolUdp}, {Field::RemotePort, 67}}, Action::Permit,
-           kBasicServiceWeight);
-  plan.add(Layer::RecvAcceptV4, {{Field::Protocol, kProtocolUdp}, {Field::LocalPort, 68}}, Action::Permit,
-           kBasicServiceWeight);
+  // DHCP between the client's port and the servers' only: a port-67 rule
+  // alone would let any program send anything to any address on it, and a
+  // port-68 one let any host reach whatever listens there.
+  const std::vector<Condition> dhcp{{Field::Protocol, kProtocolUdp}, {Field::LocalPort, 68}, {Field::RemotePort, 67}};
+  plan.add(Layer::ConnectV4, dhcp, Action::Permit, kBasicServiceWeight);
+  plan.add(Layer::RecvAcceptV4, dhcp, Action::Permit, kBasicServiceWeight);
   for (uint8_t type : kNeighbourDiscoveryTypes) {
     plan.add(kV6Layers, {{Field::Protocol, kProtocolIcmpv6}, {Field::IcmpType, type}}, Action::Permit,
              kBasicServiceWeight);
@@ -95,11 +116,12 @@ FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitc
   return plan.take();
 }
 
-FilterPlan buildIpv6BlockPlan(std::span<const uint64_t> tapLuids) {
+FilterPlan buildIpv6BlockPlan(std::span<const uint64_t> tapLuids, const OpenVpnIdentity& openVpn) {
   PlanBuilder plan(FilterSet::Ipv6Block);
   plan.add(kV6Layers, {}, Action::Block, kBlockWeight);
   plan.markRequired();
   plan.add(kV6Layers, {{Field::Loopback}}, Action::Permit, kLoopbackWeight);
+  addOpenVpnRows(plan, openVpn, kV6Layers);
   for (uint64_t luid : tapLuids) plan.add(kV6Layers, {{Field::LocalInterface, luid}}, Action::Permit, kAdapterWeight);
   return plan.take();
 }

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ struct Condition {
     IcmpType,        // value: ICMP type (the platform matches it as the local port)
     AppId,           // the application identifier of the request's exe
     NlaUser,         // the Network Location Awareness service's account
+    OpenVpnMark,     // value: the packet mark of the service's OpenVPN (Linux)
+    OpenVpnAppId,    // value: which of the service's OpenVPN executables (Windows)
+    ServiceUser,     // the service's own account (Windows)
   };
   Field field;
   uint64_t value = 0;
@@ -68,14 +72,27 @@ inline constexpr uint8_t kNeighbourDiscoveryTypes[] = {133, 134, 135, 136, 137};
 // "udp" gives 17 and "tcp" 6, compared after lower-casing; anything else 0.
 uint8_t protocolNumber(std::string_view proto);
 
+// How the OpenVPN that the service itself started is told from every other
+// program, so it reaches whatever server its profile names (every remote,
+// any transport, a proxy, an address resolved again on a restart) while
+// nothing else does. No local user can take on either identity: setting a
+// packet mark needs CAP_NET_ADMIN, and only the service runs the OpenVPN
+// executable under the service's account.
+struct OpenVpnIdentity {
+  std::optional<uint32_t> mark = std::nullopt;  // Linux: the mark its link socket carries (--mark)
+  size_t appIds = 0;             // Windows: identifiers of the executables it may start...
+  bool haveServiceUser = false;  // ...which count only when run as the service's account
+};
+
 // What the platform could provide beside the request itself.
 struct KillSwitchContext {
   std::vector<uint64_t> tapLuids;  // in the order found
   bool haveAppId = false;          // the request's exe resolved to an application identifier
   bool haveNlaUser = false;        // the NLA service's account resolved to a descriptor
+  OpenVpnIdentity openVpn;
 };
 
 FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitchContext& context);
-FilterPlan buildIpv6BlockPlan(std::span<const uint64_t> tapLuids);
+FilterPlan buildIpv6BlockPlan(std::span<const uint64_t> tapLuids, const OpenVpnIdentity& openVpn = {});
 
 }  // namespace vlvpn::service

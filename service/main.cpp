@@ -21,13 +21,15 @@ namespace {
 struct Runtime {
   explicit Runtime(StopSignal& stop)
       : log(serviceDataPath("killswitch.log")),
-        engine(FilterEngine::create()),
-        supervisor(ProcessLauncher::create(), log, {allowedOpenVpnFolders(programPath().parent_path()), serviceDataPath}),
+        openVpnFolders(allowedOpenVpnFolders(programPath().parent_path())),
+        engine(FilterEngine::create(openVpnExecutables(openVpnFolders))),
+        supervisor(ProcessLauncher::create(), log, {openVpnFolders, serviceDataPath}),
         commands(*engine, supervisor),
         dispatcher(commands),
         server{dispatcher, log, stop} {}
 
   ServiceLog log;
+  std::vector<std::filesystem::path> openVpnFolders;
   std::unique_ptr<FilterEngine> engine;
   OpenVpnSupervisor supervisor;
   KillSwitchCommands commands;

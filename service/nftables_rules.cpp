@@ -56,8 +56,15 @@ std::optional<std::string> renderRule(const Filter& filter, const InterfaceNamer
       case Field::IcmpType:
         rule += " icmpv6 type " + std::to_string(condition.value);
         break;
+      case Field::OpenVpnMark:
+        // Only a socket's own packets carry its mark; what arrives does not.
+        if (!out) return std::nullopt;
+        rule += " meta mark " + std::to_string(condition.value);
+        break;
       case Field::AppId:
       case Field::NlaUser:
+      case Field::OpenVpnAppId:
+      case Field::ServiceUser:
         return std::nullopt;
     }
   }

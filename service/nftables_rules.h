@@ -7,10 +7,10 @@
 // chain let out come back through conntrack, as the platform authorises a
 // connection rather than each packet.
 //
-// Two conditions have no nftables equivalent and their filters are left out:
-// the application identifier (nftables cannot match the sending program) and
-// the Network Location Awareness account (a Windows service). Leaving an
-// exception out only ever blocks more.
+// Some conditions have no nftables equivalent and their filters are left
+// out: the application identifiers and the accounts (nftables cannot match
+// the sending program; the service's OpenVPN is matched by its packet mark
+// instead). Leaving an exception out only ever blocks more.
 #pragma once
 
 #include <cstdint>

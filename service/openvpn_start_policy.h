@@ -7,6 +7,7 @@
 // that neither loads code, nor writes files, nor sends a file's content away.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -50,6 +51,20 @@ bool isOpenVpnFileName(std::string_view fileName);
 
 // The platform's path rules.
 const PathStyle& nativePathStyle();
+
+// The mark the service's OpenVPN puts on its link socket on Linux, which the
+// filter sets let through ("VLVP"). Setting a mark needs CAP_NET_ADMIN, so
+// no unprivileged program can send with it.
+inline constexpr uint32_t kServiceOpenVpnMark = 0x564c5650;
+
+// What the service appends after a profile's arguments; a later option wins
+// in OpenVPN. `--script-security 1` keeps a configuration's scripts from ever
+// running with the service's rights; on Linux `--mark` is how the filter sets
+// know the service's OpenVPN.
+std::vector<std::string> serviceOpenVpnArguments();  // per platform
+
+// The OpenVPN executables the service may start: one per allowed folder.
+std::vector<std::filesystem::path> openVpnExecutables(const std::vector<std::filesystem::path>& allowedFolders);
 
 // True when neither the file nor any folder above it can be changed by
 // unprivileged users. Linux: no component is a link, each is owned by root

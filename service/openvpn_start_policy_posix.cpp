@@ -23,6 +23,16 @@ bool isOpenVpnFileName(std::string_view fileName) { return fileName == "openvpn"
 
 const PathStyle& nativePathStyle() { return kPosixPaths; }
 
+std::vector<std::string> serviceOpenVpnArguments() {
+  return {"--script-security", "1", "--mark", std::to_string(kServiceOpenVpnMark)};
+}
+
+std::vector<std::filesystem::path> openVpnExecutables(const std::vector<std::filesystem::path>& allowedFolders) {
+  std::vector<std::filesystem::path> executables;
+  for (const auto& folder : allowedFolders) executables.push_back(folder / "openvpn");
+  return executables;
+}
+
 bool isProtectedFromUsers(const std::filesystem::path& file) {
   // Every component from the root down: no link, and no one else who could
   // rename or replace what lies below. A folder others may write counts only

@@ -32,6 +32,14 @@ bool isOpenVpnFileName(std::string_view fileName) { return _stricmp(std::string(
 
 const PathStyle& nativePathStyle() { return kWindowsPaths; }
 
+std::vector<std::string> serviceOpenVpnArguments() { return {"--script-security", "1"}; }
+
+std::vector<std::filesystem::path> openVpnExecutables(const std::vector<std::filesystem::path>& allowedFolders) {
+  std::vector<std::filesystem::path> executables;
+  for (const auto& folder : allowedFolders) executables.push_back(folder / L"openvpn.exe");
+  return executables;
+}
+
 bool isProtectedFromUsers(const std::filesystem::path&) { return true; }
 
 Result<OpenedFile, OsError> holdExecutable(const std::string& exe) {

@@ -15,10 +15,6 @@ constexpr const char* kPrivateConfigName = "openvpn-config.ovpn";
 constexpr const char* kOutputLogName = "openvpn-stderr.log";
 constexpr const char* kPrivateCredentialsName = "openvpn-auth.txt";
 
-// Scripts named in a user's configuration must never run with the service's
-// rights; a later option wins in OpenVPN.
-constexpr const char* kScriptSecurity[] = {"--script-security", "1"};
-
 }  // namespace
 
 OpenVpnSupervisor::OpenVpnSupervisor(std::unique_ptr<ProcessLauncher> launcher, ServiceLog& log,
@@ -91,9 +87,12 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
   LaunchSpec spec;
   spec.exe = exe;
   spec.exeFile = executable.value().native();
-  spec.argumentString = formatOpenVpnArguments(launched) + " " + kScriptSecurity[0] + " " + kScriptSecurity[1];
+  spec.argumentString = formatOpenVpnArguments(launched);
   spec.argumentVector = openVpnArgumentVector(launched);
-  spec.argumentVector.insert(spec.argumentVector.end(), std::begin(kScriptSecurity), std::end(kScriptSecurity));
+  for (const auto& word : serviceOpenVpnArguments()) {
+    spec.argumentString += " " + word;
+    spec.argumentVector.push_back(word);
+  }
   spec.outputFile = settings_.dataPath(kOutputLogName);
   spec.logFile = files.value().log.native();
   if (!spec.outputFile.empty()) rotateIfLarger(spec.outputFile);

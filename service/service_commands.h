@@ -20,6 +20,8 @@ class KillSwitchCommands final : public ServiceCommands {
   }
   void stopOpenVpn() override { supervisor_.stop(); }
   std::string openVpnStatus() override { return supervisor_.status(); }
+  bool killSwitchOn() override { return engine_.killSwitchOn(); }
+  bool ipv6BlockOn() override { return engine_.ipv6BlockOn(); }
 
  private:
   FilterEngine& engine_;

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -5,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <thread>
 
 #include "common/posix/unique_fd.h"
@@ -19,6 +21,25 @@ namespace {
 // the one opened for the user: their own openvpn.log, whatever the path
 // names by the time OpenVPN starts.
 constexpr int kChildLogFd = 3;
+
+// Libraries open descriptors without close-on-exec: libnftables' netlink
+// socket among them, which owns the service's tables. An OpenVPN that
+// inherited it would keep the tables alive after the service ended, beyond
+// the reach of the service that comes next. So every descriptor is marked
+// before a start; the child gets only what the spawn actions hand it.
+void closeEverythingOnExec() {
+  DIR* listing = ::opendir("/proc/self/fd");
+  if (!listing) return;
+  const int own = ::dirfd(listing);
+  while (const dirent* entry = ::readdir(listing)) {
+    char* end = nullptr;
+    const long fd = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || fd <= STDERR_FILENO || fd == own) continue;
+    const int flags = ::fcntl(static_cast<int>(fd), F_GETFD);
+    if (flags >= 0 && !(flags & FD_CLOEXEC)) ::fcntl(static_cast<int>(fd), F_SETFD, flags | FD_CLOEXEC);
+  }
+  ::closedir(listing);
+}
 
 class PosixProcess final : public SupervisedProcess {
  public:
@@ -111,6 +132,7 @@ class PosixLauncher final : public ProcessLauncher {
     // descriptor goes, so the file started is the one held, whatever the
     // name points to by now.
     const std::string start = spec.exeFile >= 0 ? "/proc/self/fd/" + std::to_string(spec.exeFile) : spec.exe;
+    closeEverythingOnExec();
     pid_t pid = -1;
     const int error = posix_spawn(&pid, start.c_str(), &spawn.actions, &spawn.attributes, argv.data(), environ);
     if (error != 0) return OsError{"posix_spawn", static_cast<uint32_t>(error)};

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <vector>
+
 #include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
 #include "service/supervised_process.h"
@@ -29,6 +31,37 @@ class Win32Process final : public SupervisedProcess {
   DWORD pid_;
 };
 
+// A process-thread attribute list naming the handles a child inherits.
+class ProcThreadAttributes {
+ public:
+  explicit ProcThreadAttributes(std::vector<HANDLE>& handles) {
+    if (handles.empty()) return;
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    buffer_.resize(size);
+    auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data());
+    if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return;
+    initialised_ = true;
+    if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
+                                  handles.size() * sizeof(HANDLE), nullptr, nullptr)) {
+      list_ = list;
+    }
+  }
+  ~ProcThreadAttributes() {
+    if (initialised_) DeleteProcThreadAttributeList(reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(buffer_.data()));
+  }
+  ProcThreadAttributes(const ProcThreadAttributes&) = delete;
+  ProcThreadAttributes& operator=(const ProcThreadAttributes&) = delete;
+
+  explicit operator bool() const { return list_ != nullptr; }
+  LPPROC_THREAD_ATTRIBUTE_LIST get() const { return list_; }
+
+ private:
+  std::vector<unsigned char> buffer_;
+  bool initialised_ = false;
+  LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+};
+
 class Win32Launcher final : public ProcessLauncher {
  public:
   Result<std::unique_ptr<SupervisedProcess>, OsError> launch(const LaunchSpec& spec) override {
@@ -54,8 +87,18 @@ class Win32Launcher final : public ProcessLauncher {
       return OsError{"DuplicateHandle", GetLastError()};
     }
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
+    // Only the handles named here reach the child: without the list, every
+    // inheritable handle the service holds at that moment would, another
+    // thread's included.
+    std::vector<HANDLE> inherited;
+    if (userLog) inherited.push_back(userLog.get());
+    if (output) inherited.push_back(output.get());
+    ProcThreadAttributes attributes(inherited);
+    if (!inherited.empty() && !attributes) return OsError{"UpdateProcThreadAttribute", GetLastError()};
+
+    STARTUPINFOEXW startupEx{};
+    STARTUPINFOW& startup = startupEx.StartupInfo;
+    startup.cb = sizeof startupEx;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_HIDE;
     if (output || userLog) {
@@ -64,11 +107,12 @@ class Win32Launcher final : public ProcessLauncher {
       startup.hStdOutput = userLog ? userLog.get() : output.get();
       startup.hStdError = output ? output.get() : userLog.get();
     }
+    startupEx.lpAttributeList = attributes.get();
     PROCESS_INFORMATION info{};
-    const bool inherit = output || userLog;
-    const BOOL created = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, inherit ? TRUE : FALSE,
-                                        CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP, nullptr,
-                                        folder.empty() ? nullptr : folder.c_str(), &startup, &info);
+    const bool inherit = !inherited.empty();
+    const DWORD flags = CREATE_NO_WINDOW | CREATE_NEW_PROCESS_GROUP | (inherit ? EXTENDED_STARTUPINFO_PRESENT : 0);
+    const BOOL created = CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, inherit ? TRUE : FALSE, flags,
+                                        nullptr, folder.empty() ? nullptr : folder.c_str(), &startup, &info);
     const DWORD error = GetLastError();
     output.reset();  // the child holds its own inherited copies
     userLog.reset();

@@ -62,6 +62,24 @@ FWPM_FILTER_CONDITION0 conditionRecord(const Condition& condition, const WfpCond
       c.conditionValue.type = FWP_SECURITY_DESCRIPTOR_TYPE;
       c.conditionValue.sd = data.nlaUser;
       break;
+    case Condition::Field::OpenVpnAppId:
+      c.fieldKey = compat::kConditionAleAppId;
+      c.conditionValue.type = FWP_BYTE_BLOB_TYPE;
+      c.conditionValue.byteBlob =
+          condition.value < data.openVpnAppIds.size() ? data.openVpnAppIds[condition.value] : nullptr;
+      break;
+    case Condition::Field::ServiceUser:
+      c.fieldKey = compat::kConditionAleUserId;
+      c.conditionValue.type = FWP_SECURITY_DESCRIPTOR_TYPE;
+      c.conditionValue.sd = data.serviceUser;
+      break;
+    case Condition::Field::OpenVpnMark:
+      // No such field on this platform; plans for it carry no mark. Matching
+      // nothing is the safe reading.
+      c.fieldKey = compat::kConditionIpProtocol;
+      c.conditionValue.type = FWP_UINT8;
+      c.conditionValue.uint8 = 255;
+      break;
   }
   return c;
 }

@@ -6,6 +6,7 @@
 
 #include "common/text.h"
 #include "common/win32/mingw_compat.h"
+#include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
 
 namespace vlvpn::service {
@@ -49,6 +50,21 @@ class SystemWfpPlatform final : public WfpPlatform {
     DWORD domainSize = 256;
     SID_NAME_USE use;
     if (!LookupAccountNameW(nullptr, L"NT SERVICE\\NlaSvc", sid, &sidSize, domain, &domainSize, &use)) return nullptr;
+    return userDescriptor(sid);
+  }
+
+  std::shared_ptr<FWP_BYTE_BLOB> serviceUser() override {
+    UniqueHandle token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return nullptr;
+    return userDescriptor(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+  }
+
+ private:
+  // A descriptor whose one entry lets `sid` match (owner LocalSystem).
+  static std::shared_ptr<FWP_BYTE_BLOB> userDescriptor(PSID sid) {
     wchar_t* sidText = nullptr;
     if (!ConvertSidToStringSidW(sid, &sidText)) return nullptr;
     const std::wstring sddl = std::wstring(L"O:LSD:(A;;CC;;;") + sidText + L")";

@@ -8,6 +8,7 @@
 #include <fwpmu.h>
 
 #include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,11 +39,15 @@ class WfpPlatform {
   virtual std::vector<uint64_t> tapAdapters() = 0;
   virtual std::shared_ptr<FWP_BYTE_BLOB> appId(const std::wstring& path) = 0;
   virtual std::shared_ptr<FWP_BYTE_BLOB> nlaServiceUser() = 0;
+  // A descriptor that matches the service's own account, the one the
+  // OpenVPN it starts runs as.
+  virtual std::shared_ptr<FWP_BYTE_BLOB> serviceUser() = 0;
 
   static std::unique_ptr<WfpPlatform> create();
 };
 
 // The filter engine over `platform`.
-std::unique_ptr<FilterEngine> createWfpEngine(std::unique_ptr<WfpPlatform> platform);
+std::unique_ptr<FilterEngine> createWfpEngine(std::unique_ptr<WfpPlatform> platform,
+                                              std::vector<std::filesystem::path> openVpnExecutables = {});
 
 }  // namespace vlvpn::service

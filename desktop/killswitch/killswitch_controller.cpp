@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
+#include <sstream>
 #include <system_error>
+#include <vector>
 
 #include "common/file_bytes.h"
 #include "common/text.h"
@@ -32,10 +34,24 @@ int32_t parsePort(const std::string& text) {
 }  // namespace
 
 std::string enableRequest(const ServerEndpoint& endpoint, bool allowDns, const std::string& programPath) {
-  if (endpoint.addresses.empty() && allowDns) return {};
   return "ENABLE " + (endpoint.proto.empty() ? std::string("any") : endpoint.proto) + " " +
          std::to_string(endpoint.port) + " " + (allowDns ? "1" : "0") + " " +
          (endpoint.addresses.empty() ? std::string("none") : endpoint.addresses) + " " + programPath;
+}
+
+std::optional<ServiceFilterStatus> parseFilterStatus(std::string_view reply) {
+  std::vector<std::string> words;
+  std::istringstream stream{std::string(reply)};
+  for (std::string word; stream >> word;) words.push_back(word);
+  if (words.size() != 4 || words[0] != "OK" || words[1].empty()) return std::nullopt;
+  const auto flag = [](std::string_view word) -> std::optional<bool> {
+    if (word == "1") return true;
+    if (word == "0") return false;
+    return std::nullopt;
+  };
+  const auto killSwitch = flag(words[2]), ipv6Block = flag(words[3]);
+  if (!killSwitch || !ipv6Block) return std::nullopt;
+  return ServiceFilterStatus{std::string(words[1]), *killSwitch, *ipv6Block};
 }
 
 std::string formatEndpointFile(const ServerEndpoint& endpoint) {
@@ -63,9 +79,77 @@ KillSwitchController::KillSwitchController(Transact transact, std::function<std:
       programPath_(std::move(programPath)),
       tunnel_(std::move(tunnel)) {}
 
-void KillSwitchController::applyKillSwitch(bool allowDns) {
+bool KillSwitchController::applyKillSwitch(bool allowDns) {
   const std::string request = enableRequest(tunnel_.endpoint(), allowDns, programPath_);
-  if (!request.empty()) transact_(request);
+  std::lock_guard lock(wantedLock_);
+  wanted_.killSwitch = request;
+  return sendKillSwitchLocked();
+}
+
+bool KillSwitchController::applyKillSwitchForTunnel() {
+  return applyKillSwitch(!(isConnected(tunnel_.state()) && tunnel_.carriesDns()));
+}
+
+void KillSwitchController::liftKillSwitch() {
+  std::lock_guard lock(wantedLock_);
+  wanted_.killSwitch.clear();
+  wanted_.killSwitchConfirmed = false;
+  killSwitchInForce_ = false;
+  transact_("DISABLE");
+}
+
+void KillSwitchController::setIpv6Block(bool on) {
+  std::lock_guard lock(wantedLock_);
+  wanted_.ipv6Block = on;
+  if (on) {
+    sendIpv6BlockLocked();
+  } else {
+    wanted_.ipv6BlockConfirmed = false;
+    transact_("UNBLOCK_IPV6");
+  }
+}
+
+bool KillSwitchController::sendKillSwitchLocked() {
+  wanted_.killSwitchConfirmed = transact_(wanted_.killSwitch) == "OK";
+  killSwitchInForce_ = wanted_.killSwitchConfirmed;
+  return wanted_.killSwitchConfirmed;
+}
+
+bool KillSwitchController::sendIpv6BlockLocked() {
+  wanted_.ipv6BlockConfirmed = transact_("BLOCK_IPV6") == "OK";
+  return wanted_.ipv6BlockConfirmed;
+}
+
+bool KillSwitchController::wantsAnySet() {
+  std::lock_guard lock(wantedLock_);
+  return !wanted_.killSwitch.empty() || wanted_.ipv6Block;
+}
+
+void KillSwitchController::keepInForce() {
+  std::lock_guard lock(wantedLock_);
+  const bool wantsKillSwitch = !wanted_.killSwitch.empty();
+  if (!wantsKillSwitch && !wanted_.ipv6Block) return;
+  // What was never confirmed is asked for again straight away: one request.
+  if ((wantsKillSwitch && !wanted_.killSwitchConfirmed) || (wanted_.ipv6Block && !wanted_.ipv6BlockConfirmed)) {
+    if (wantsKillSwitch && !wanted_.killSwitchConfirmed) sendKillSwitchLocked();
+    if (wanted_.ipv6Block && !wanted_.ipv6BlockConfirmed) sendIpv6BlockLocked();
+    return;
+  }
+  const auto status = parseFilterStatus(transact_("FILTER_STATUS"));
+  if (!status) return;  // asked again at the next round
+  // Another run of the service holds nothing this one asked for, whatever it says.
+  const bool restarted = !wanted_.instance.empty() && status->instance != wanted_.instance;
+  wanted_.instance = status->instance;
+  if (wantsKillSwitch && (restarted || !status->killSwitch)) {
+    killSwitchInForce_ = false;
+    sendKillSwitchLocked();
+  }
+  if (wanted_.ipv6Block && (restarted || !status->ipv6Block)) sendIpv6BlockLocked();
+}
+
+std::optional<bool> KillSwitchController::killSwitchActive() {
+  if (!killSwitchEnabled) return std::nullopt;
+  return killSwitchInForce_.load();
 }
 
 void KillSwitchController::saveServerEndpoint(const ServerEndpoint& endpoint) {
@@ -90,24 +174,20 @@ void KillSwitchController::removeServerEndpoint() {
 void KillSwitchController::onKillSwitchSetting(bool enabled) {
   if (enabled) {
     // In any other state the next connect installs it.
-    if (isConnected(tunnel_.state())) applyKillSwitch(true);
+    if (isConnected(tunnel_.state())) applyKillSwitchForTunnel();
     return;
   }
-  transact_("DISABLE");
-  if (blockIpv6Enabled && isActive(tunnel_.state())) transact_("BLOCK_IPV6");
+  liftKillSwitch();
+  if (blockIpv6Enabled && isActive(tunnel_.state())) setIpv6Block(true);
 }
 
-void KillSwitchController::prepareForReconnect() {
-  // Fully open while the interface switches servers; the next connect fences
-  // the new server's addresses.
-  transact_("DISABLE");
-}
+void KillSwitchController::prepareForReconnect() { applyKillSwitch(true); }
 
 void KillSwitchController::onBlockIpv6Setting(bool enabled) {
   if (isActive(tunnel_.state())) {
-    transact_(enabled ? "BLOCK_IPV6" : "UNBLOCK_IPV6");
+    setIpv6Block(enabled);
   } else if (!enabled) {
-    transact_("UNBLOCK_IPV6");
+    setIpv6Block(false);
   }
 }
 

@@ -1,12 +1,21 @@
 // The user's two firewall settings, turned into service requests together
 // with the server endpoint of the tunnel, and that endpoint kept in
 // "killswitch.txt" so a later run can fence a tunnel that still runs.
+//
+// The controller remembers which sets it asked the service for and keeps
+// them in force: a set the service refused or never answered for is asked
+// for again, and so is every set a restarted service no longer holds (the
+// sets live only as long as the service's process). It never opens the
+// machine on its own account: only the user's turning the kill switch off
+// does.
 #pragma once
 
 #include <atomic>
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,9 +23,18 @@
 
 namespace vlvpn::killswitch {
 
-// "ENABLE <proto|any> <port> <1|0> <addresses|none> <program>", or "" when
-// DNS is to be allowed but no server address is known (nothing to send).
+// "ENABLE <proto|any> <port> <1|0> <addresses|none> <program>". With no
+// address known the set still goes up: nothing but DNS, the program and the
+// service's own OpenVPN gets out then.
 std::string enableRequest(const ServerEndpoint& endpoint, bool allowDns, const std::string& programPath);
+
+// The reply to "FILTER_STATUS": "OK <instance> <kill switch 0|1> <IPv6 block 0|1>".
+struct ServiceFilterStatus {
+  std::string instance;
+  bool killSwitch = false;
+  bool ipv6Block = false;
+};
+std::optional<ServiceFilterStatus> parseFilterStatus(std::string_view reply);
 
 // "killswitch.txt": proto LF port LF addresses, no LF at the end.
 std::string formatEndpointFile(const ServerEndpoint& endpoint);
@@ -27,6 +45,8 @@ ServerEndpoint parseEndpointFile(std::string_view text);
 struct TunnelView {
   std::function<std::string()> state;        // "connecting", "connected" or "disconnected"
   std::function<ServerEndpoint()> endpoint;  // the server of the current session
+  // Whether the connected tunnel brought DNS servers of its own.
+  std::function<bool()> carriesDns = [] { return false; };
 };
 
 class KillSwitchController {
@@ -43,8 +63,28 @@ class KillSwitchController {
   std::atomic<bool> killSwitchEnabled{false};
   std::atomic<bool> blockIpv6Enabled{true};
 
-  // Sends one ENABLE request for the session's endpoint; the reply is not looked at.
-  void applyKillSwitch(bool allowDns);
+  // Puts the kill switch for the session's endpoint in force, in one step
+  // that replaces the set on, if any. True when the service confirmed it;
+  // otherwise keepInForce() asks again.
+  bool applyKillSwitch(bool allowDns);
+  // The kill switch as the tunnel's state calls for it: DNS outside the
+  // tunnel only until a connected tunnel carries its own.
+  bool applyKillSwitchForTunnel();
+  // "DISABLE": the one request that opens the machine, for the user's
+  // turning the kill switch off (or a connect with it off).
+  void liftKillSwitch();
+  // "BLOCK_IPV6" or "UNBLOCK_IPV6".
+  void setIpv6Block(bool on);
+
+  // Asks the service what it holds and puts back whatever set it asked for
+  // that the service lost or never confirmed. Sends nothing while nothing
+  // is wanted; else one request, and the lost sets after it.
+  void keepInForce();
+  // Whether keepInForce() has anything to keep.
+  bool wantsAnySet();
+  // Absent while the setting is off; else whether the service has
+  // confirmed a kill switch for what was asked last.
+  std::optional<bool> killSwitchActive();
 
   // Written whole, creating the data folder first; a file that cannot be
   // written is silently skipped.
@@ -56,10 +96,28 @@ class KillSwitchController {
 
   // The work of the module methods, on their worker threads.
   void onKillSwitchSetting(bool enabled);
+  // Before the interface switches servers: the set stays up, with DNS, so
+  // the next connect can resolve its server while nothing else gets out.
   void prepareForReconnect();
   void onBlockIpv6Setting(bool enabled);
 
  private:
+  // What was last asked of the service, under wantedLock_, which is held
+  // across each exchange so that requests and the record never disagree.
+  struct Wanted {
+    std::string killSwitch;  // the ENABLE request in force, "" for none
+    bool ipv6Block = false;
+    bool killSwitchConfirmed = false;
+    bool ipv6BlockConfirmed = false;
+    std::string instance;  // the service that confirmed them
+  };
+  bool sendKillSwitchLocked();
+  bool sendIpv6BlockLocked();
+
+  std::mutex wantedLock_;
+  Wanted wanted_;
+  // Read without the lock, which an exchange may hold for seconds.
+  std::atomic<bool> killSwitchInForce_{false};
   Transact transact_;
   std::function<std::filesystem::path()> dataFolder_;
   std::string programPath_;

@@ -10,6 +10,7 @@
 
 #include "common/path_bytes.h"
 #include "common/program_path.h"
+#include "desktop/killswitch/filter_keeper.h"
 #include "desktop/killswitch/service_client.h"
 #include "desktop/tunnel/data_folder.h"
 #include "desktop/tunnel/openvpn_launcher.h"
@@ -37,12 +38,13 @@ tunnel::TunnelPorts makeTunnelPorts() {
   ports.killSwitch = std::make_shared<killswitch::KillSwitchController>(transact, ports.dataFolder,
                                                                        utf8FromPath(programPath()),
                                                                        tunnel::killSwitchView(ports.tunnel));
+  killswitch::startFilterKeeper(ports.killSwitch,
+                                [](std::chrono::milliseconds period) { std::this_thread::sleep_for(period); });
   ports.adapters = tunnel::AdapterQuery::create();
   ports.management = tunnel::ManagementPort::create();
   ports.monitor = std::make_shared<tunnel::ManagementMonitor>(tunnel::MonitorPorts{
       .tunnel = ports.tunnel,
       .killSwitch = ports.killSwitch,
-      .transact = transact,
       .adapters = ports.adapters,
       .tickMs = tunnel::tickMs,
   });

@@ -4,6 +4,7 @@
 
 #include "desktop/tunnel/failure_classifier.h"
 #include "desktop/tunnel/management_protocol.h"
+#include "desktop/tunnel/pushed_dns.h"
 
 namespace vlvpn::tunnel {
 namespace {
@@ -24,7 +25,7 @@ void onConnectionClosed(const MonitorPorts& ports) {
     }
   }
   if (!changed) return;
-  ports.transact("UNBLOCK_IPV6");
+  ports.killSwitch->setIpv6Block(false);
   if (ports.killSwitch->killSwitchEnabled && ports.tunnel->sessionOwned) ports.killSwitch->applyKillSwitch(true);
 }
 
@@ -65,15 +66,34 @@ void runMonitor(const MonitorPorts& ports, const std::atomic<bool>& running,
 void handleManagementLine(const MonitorPorts& ports, std::string_view line) {
   const auto state = parseStateLine(line);
   if (!state) return;
-  bool enteredConnected = false;
+  bool enteredConnected = false, leftConnected = false;
+  std::filesystem::path logPath;
   {
     std::lock_guard lock(ports.tunnel->sessionMutex);
     auto& session = ports.tunnel->session;
     enteredConnected = *state == kStateConnected && session.state != kStateConnected;
+    leftConnected = *state != kStateConnected && session.state == kStateConnected;
     session.state = *state;
     if (*state == kStateConnected) session.message.clear();
+    if (leftConnected) session.carriesDns = false;
+    logPath = session.logPath;
   }
-  if (enteredConnected && ports.killSwitch->blockIpv6Enabled) ports.transact("BLOCK_IPV6");
+  const bool fenced = ports.killSwitch->killSwitchEnabled && ports.tunnel->sessionOwned;
+  if (enteredConnected) {
+    if (ports.killSwitch->blockIpv6Enabled) ports.killSwitch->setIpv6Block(true);
+    // A tunnel with DNS servers of its own needs no DNS outside it, and
+    // queries sent there would tell the local network every name looked up.
+    if (!logPath.empty() && tunnelCarriesDns(logPath)) {
+      {
+        std::lock_guard lock(ports.tunnel->sessionMutex);
+        ports.tunnel->session.carriesDns = true;
+      }
+      if (fenced) ports.killSwitch->applyKillSwitch(false);
+    }
+  } else if (leftConnected && fenced) {
+    // Reconnecting: OpenVPN may have to resolve its server again.
+    ports.killSwitch->applyKillSwitch(true);
+  }
 }
 
 ManagementMonitor::ManagementMonitor(MonitorPorts ports)

@@ -25,8 +25,7 @@ inline constexpr size_t kMonitorReceiveBytes = 8191;
 
 struct MonitorPorts {
   std::shared_ptr<TunnelState> tunnel;
-  std::shared_ptr<killswitch::KillSwitchController> killSwitch;
-  std::function<std::string(std::string_view request)> transact;  // to the kill-switch service
+  std::shared_ptr<killswitch::KillSwitchController> killSwitch;  // every filter request goes through it
   std::shared_ptr<AdapterQuery> adapters;
   std::function<uint64_t()> tickMs;
   // How long one wait for OpenVPN's bytes lasts, and how often "state" is
@@ -40,8 +39,10 @@ struct MonitorPorts {
 };
 
 // Applies one received line to the session: a state report sets the state;
-// an entry into "connected" clears the message and, with the IPv6 block on,
-// sends "BLOCK_IPV6" (after the lock is released).
+// an entry into "connected" clears the message, puts the IPv6 block up when
+// it is on, and, when the tunnel brought DNS of its own, takes the outside
+// DNS exception out of the kill switch; leaving "connected" puts it back.
+// The service is asked after the lock is released.
 void handleManagementLine(const MonitorPorts& ports, std::string_view line);
 
 class ManagementMonitor {

@@ -89,14 +89,18 @@ void recordServerAddresses(const TunnelPorts& ports, const std::string& addresse
   ports.killSwitch->saveServerEndpoint(endpoint);
 }
 
+// The kill switch stays up throughout: the set in force is replaced by one
+// that also lets DNS out, the server is resolved through it, and the set is
+// replaced again with what was found. Nothing else gets out meanwhile.
 void fenceServer(const TunnelPorts& ports, const std::string& host) {
+  ports.killSwitch->applyKillSwitch(true);
   std::string addresses;
   for (int attempt = 0; attempt < kResolveAttempts && addresses.empty(); ++attempt) {
     if (attempt > 0) ports.sleep(kResolveRetry);
     addresses = resolveIpv4List(*ports.network, host);
   }
-  if (!addresses.empty()) recordServerAddresses(ports, addresses);
-  // Also with nothing resolved: the addresses held from before still count.
+  if (addresses.empty()) return;  // the addresses held from before still count
+  recordServerAddresses(ports, addresses);
   ports.killSwitch->applyKillSwitch(true);
 }
 
@@ -222,21 +226,23 @@ Result<json> runConnect(const TunnelPorts& ports, const ConnectRequest& request)
   const fs::path log = folder.value() / "openvpn.log";
   rotateLog(folder.value());
 
-  ports.service->transact("DISABLE");
+  const bool killSwitchOn = ports.killSwitch->killSwitchEnabled;
+  if (!killSwitchOn) ports.killSwitch->liftKillSwitch();
   const RemoteConfig remote = readRemoteFromConfig(*config);
   {
     std::lock_guard lock(ports.tunnel->sessionMutex);
     ports.tunnel->session.endpoint.proto = remote.proto;
     ports.tunnel->session.endpoint.port = remote.port;
+    ports.tunnel->session.carriesDns = false;
   }
-  if (ports.killSwitch->killSwitchEnabled) {
+  if (killSwitchOn) {
     fenceServer(ports, remote.host);
   } else {
     resolveInBackground(ports, remote.host);
   }
 
   const std::string args = buildCommandLine(*config, credentials, isRegularFile(credentials), log);
-  ports.service->transact(ports.killSwitch->blockIpv6Enabled ? "BLOCK_IPV6" : "UNBLOCK_IPV6");
+  ports.killSwitch->setIpv6Block(ports.killSwitch->blockIpv6Enabled);
 
   if (isSuperseded(ports, request)) return superseded();
   LaunchResult launched = launchOpenVpn({*ports.service, *ports.elevated, ports.sleep, ports.openProcess}, exe, args);
@@ -296,14 +302,15 @@ json runDisconnect(const TunnelPorts& ports) {
     session.message.clear();
     session.profileId.clear();
     session.logPath.clear();
+    session.carriesDns = false;
   }
   removeActiveProfile(ports);
   ports.killSwitch->removeServerEndpoint();
-  ports.service->transact("UNBLOCK_IPV6");
+  ports.killSwitch->setIpv6Block(false);
   if (ports.killSwitch->killSwitchEnabled) {
     ports.killSwitch->applyKillSwitch(false);
   } else {
-    ports.service->transact("DISABLE");
+    ports.killSwitch->liftKillSwitch();
   }
   return {{"state", kStateDisconnected}};
 }

@@ -190,7 +190,7 @@ host::ModuleTable makeTunnelModule(TunnelModuleDeps deps) {
              std::move(promise),
              [killSwitch] {
                killSwitch->prepareForReconnect();
-               return json{{"prepared", true}, {"path", "windows-wfp"}, {"mode", "fully_open"}};
+               return json{{"prepared", true}, {"path", "windows-wfp"}, {"mode", "dns_only"}};
              },
              {{"prepared", false}, {"reason", "worker_unavailable"}});
        }},

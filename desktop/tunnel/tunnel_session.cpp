@@ -13,7 +13,11 @@ ServerEndpoint TunnelState::currentEndpoint() {
 }
 
 killswitch::TunnelView killSwitchView(const std::shared_ptr<TunnelState>& state) {
-  return {[state] { return state->currentState(); }, [state] { return state->currentEndpoint(); }};
+  return {[state] { return state->currentState(); }, [state] { return state->currentEndpoint(); },
+          [state] {
+            std::lock_guard lock(state->sessionMutex);
+            return state->session.carriesDns;
+          }};
 }
 
 }  // namespace vlvpn::tunnel

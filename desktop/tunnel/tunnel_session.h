@@ -56,6 +56,9 @@ struct TunnelSession {
   // sent on a copy never reaches a reused descriptor.
   std::shared_ptr<ManagementConnection> managementSocket;
   ServerEndpoint endpoint;  // kept across a disconnect
+  // The connected tunnel brought DNS servers of its own, so names need not
+  // be resolved outside it; cleared when it leaves "connected".
+  bool carriesDns = false;
 };
 
 struct TunnelState {

@@ -78,6 +78,7 @@ json getStatus(const TunnelPorts& ports) {
   if (!message.empty()) status["message"] = message;
   if (!profileId.empty()) status["profileId"] = profileId;
   if (pid) status["pid"] = *pid;
+  if (const auto active = ports.killSwitch->killSwitchActive()) status["killSwitchActive"] = *active;
   addTrafficFigures(ports, status["state"] == kStateConnected, status);
   return status;
 }
@@ -144,7 +145,7 @@ bool recoverRunningTunnel(const TunnelPorts& ports) {
     session.state = kStateDisconnected;
     return false;
   }
-  if (ports.killSwitch->blockIpv6Enabled && isActiveState(state)) ports.service->transact("BLOCK_IPV6");
+  if (ports.killSwitch->blockIpv6Enabled && isActiveState(state)) ports.killSwitch->setIpv6Block(true);
   return true;
 }
 

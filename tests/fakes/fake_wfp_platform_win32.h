@@ -56,6 +56,8 @@ class FakeWfpPlatform : public service::WfpPlatform {
   std::vector<uint64_t> taps;
   std::vector<uint8_t> appIdBytes;    // empty: no application identifier
   std::vector<uint8_t> nlaUserBytes;  // empty: no descriptor
+  std::map<std::wstring, std::vector<uint8_t>> appIdsByPath;  // before appIdBytes; empty bytes: none
+  std::vector<uint8_t> serviceUserBytes;                      // empty: no descriptor
 
   // What is in force: committed and not since deleted, by session.
   std::vector<CapturedSublayer> sublayersInForce() const;
@@ -73,6 +75,7 @@ class FakeWfpPlatform : public service::WfpPlatform {
   std::vector<uint64_t> tapAdapters() override;
   std::shared_ptr<FWP_BYTE_BLOB> appId(const std::wstring& path) override;
   std::shared_ptr<FWP_BYTE_BLOB> nlaServiceUser() override;
+  std::shared_ptr<FWP_BYTE_BLOB> serviceUser() override;
 
  private:
   struct State {

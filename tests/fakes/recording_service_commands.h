@@ -42,6 +42,10 @@ class RecordingServiceCommands : public service::ServiceCommands {
     calls.push_back("status");
     return statusReply;
   }
+  bool killSwitchOn() override { return killSwitchIsOn; }
+  bool ipv6BlockOn() override { return ipv6BlockIsOn; }
+  bool killSwitchIsOn = false;
+  bool ipv6BlockIsOn = false;
 };
 
 }  // namespace vlvpn::test

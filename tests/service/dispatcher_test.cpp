@@ -100,6 +100,23 @@ TEST(EnableArguments, ReadLikeStreamExtraction) {
   EXPECT_EQ(commands.enableRequests[1], KillSwitchRequest{});
 }
 
+// A client tells from the instance that the service restarted, and from
+// the two flags which sets it holds; either way it can put back what it asked for.
+TEST(Dispatch, FilterStatusNamesTheInstanceAndTheSetsInForce) {
+  RecordingServiceCommands commands;
+  Dispatcher dispatcher(commands, "00c0ffee00c0ffee");
+  EXPECT_EQ(dispatcher.dispatch("FILTER_STATUS\n"), "OK 00c0ffee00c0ffee 0 0");
+  commands.killSwitchIsOn = true;
+  EXPECT_EQ(dispatcher.dispatch("filter_status"), "OK 00c0ffee00c0ffee 1 0");
+  commands.ipv6BlockIsOn = true;
+  EXPECT_EQ(dispatcher.dispatch("FILTER_STATUS extra words"), "OK 00c0ffee00c0ffee 1 1");
+
+  const std::string first = newServiceInstance(), second = newServiceInstance();
+  EXPECT_EQ(first.size(), 16u);
+  EXPECT_EQ(first.find_first_not_of("0123456789abcdef"), std::string::npos) << first;
+  EXPECT_NE(first, second) << "every start is told apart";
+}
+
 TEST(Dispatch, PingGetsThroughWhileACommandHoldsTheLock) {
   RecordingServiceCommands commands;
   Dispatcher dispatcher(commands);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "service/nftables_rules.h"
 
@@ -32,7 +33,7 @@ TEST(KillSwitchPlan, HasTheDocumentedFilterCounts) {
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.adapters << " adapters, " << c.addresses << " addresses, dns " << c.dns);
     KillSwitchRequest request{"udp", 1194, c.dns, std::vector<uint32_t>(c.addresses, 0x01020304), ""};
-    KillSwitchContext context{std::vector<uint64_t>(c.adapters, 7), c.appId, c.nla};
+    KillSwitchContext context{std::vector<uint64_t>(c.adapters, 7), c.appId, c.nla, {}};
     const FilterPlan plan = buildKillSwitchPlan(request, context);
     EXPECT_EQ(plan.filters.size(), c.expected);
     EXPECT_EQ(plan.required, 4u);
@@ -43,7 +44,7 @@ TEST(KillSwitchPlan, HasTheDocumentedFilterCounts) {
 
 TEST(KillSwitchPlan, OrdersLayersAndRowsAsTheEngineAddsThem) {
   KillSwitchRequest request{"TCP", 443, true, {0x0A000001, 0x0A000002}, "/app"};
-  const FilterPlan plan = buildKillSwitchPlan(request, {{0x1111, 0x2222}, true, true});
+  const FilterPlan plan = buildKillSwitchPlan(request, {{0x1111, 0x2222}, true, true, {}});
   std::vector<std::pair<Layer, uint8_t>> shape;
   for (const auto& f : plan.filters) shape.emplace_back(f.layer, f.weight);
   using L = Layer;
@@ -70,8 +71,9 @@ TEST(KillSwitchPlan, OrdersLayersAndRowsAsTheEngineAddsThem) {
   EXPECT_EQ(plan.filters[18].conditions, (std::vector<Condition>{{Field::RemoteAddress, 0x0A000002},
                                                                  {Field::Protocol, 6},
                                                                  {Field::RemotePort, 443}}));
-  EXPECT_EQ(plan.filters[24].conditions, (std::vector<Condition>{{Field::Protocol, 17}, {Field::RemotePort, 67}}));
-  EXPECT_EQ(plan.filters[25].conditions, (std::vector<Condition>{{Field::Protocol, 17}, {Field::LocalPort, 68}}));
+  const std::vector<Condition> dhcp{{Field::Protocol, 17}, {Field::LocalPort, 68}, {Field::RemotePort, 67}};
+  EXPECT_EQ(plan.filters[24].conditions, dhcp) << "from the client's port to the servers' only";
+  EXPECT_EQ(plan.filters[25].conditions, dhcp);
   for (int type = 133; type <= 137; ++type) {
     const size_t first = 26 + 2 * static_cast<size_t>(type - 133);
     for (size_t i : {first, first + 1}) {
@@ -123,7 +125,7 @@ TEST(Ipv6BlockPlan, CoversOnlyIpv6Layers) {
 }
 
 TEST(NftablesRules, RendersThePlanAsOneOwnedTable) {
-  const FilterPlan plan = buildKillSwitchPlan({"udp", 1194, true, {0xC6120002}, "/app"}, {{3}, true, false});
+  const FilterPlan plan = buildKillSwitchPlan({"udp", 1194, true, {0xC6120002}, "/app"}, {{3}, true, false, {.mark = 77}});
   const std::string script = renderNftablesScript(plan, [](uint64_t luid) -> std::optional<std::string> {
     if (luid == 3) return "tap-windows0";
     return std::nullopt;
@@ -137,10 +139,12 @@ TEST(NftablesRules, RendersThePlanAsOneOwnedTable) {
       "    type filter hook output priority 0; policy accept;\n"
       "    meta nfproto ipv4 oifname \"lo\" accept\n"
       "    meta nfproto ipv6 oifname \"lo\" accept\n"
+      "    meta nfproto ipv4 meta mark 77 accept\n"
+      "    meta nfproto ipv6 meta mark 77 accept\n"
       "    meta nfproto ipv4 ip daddr 198.18.0.2 meta l4proto 17 th dport 1194 accept\n"
       "    meta nfproto ipv4 oifname \"tap-windows0\" accept\n"
       "    meta nfproto ipv6 oifname \"tap-windows0\" accept\n"
-      "    meta nfproto ipv4 meta l4proto 17 th dport 67 accept\n"
+      "    meta nfproto ipv4 meta l4proto 17 th sport 68 th dport 67 accept\n"
       "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 133 accept\n"
       "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 134 accept\n"
       "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 135 accept\n"
@@ -161,7 +165,7 @@ TEST(NftablesRules, RendersThePlanAsOneOwnedTable) {
       "    meta nfproto ipv4 ip saddr 198.18.0.2 meta l4proto 17 th sport 1194 accept\n"
       "    meta nfproto ipv4 iifname \"tap-windows0\" accept\n"
       "    meta nfproto ipv6 iifname \"tap-windows0\" accept\n"
-      "    meta nfproto ipv4 meta l4proto 17 th dport 68 accept\n"
+      "    meta nfproto ipv4 meta l4proto 17 th dport 68 th sport 67 accept\n"
       "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 133 accept\n"
       "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 134 accept\n"
       "    meta nfproto ipv6 meta l4proto 58 icmpv6 type 135 accept\n"
@@ -174,6 +178,50 @@ TEST(NftablesRules, RendersThePlanAsOneOwnedTable) {
   EXPECT_EQ(script, expected);
   EXPECT_EQ(renderNftablesRemoval(FilterSet::Ipv6Block),
             "table inet VLVPNIpv6Block { flags owner; }\ndelete table inet VLVPNIpv6Block\n");
+}
+
+// The service's own OpenVPN gets out to any address and port: by its mark
+// on Linux, by its executables together with the service's account on
+// Windows, and never by an executable alone, which any user could run.
+TEST(KillSwitchPlan, LetsTheServicesOwnOpenVpnOutByItsIdentity) {
+  const KillSwitchRequest request{"udp", 1194, false, {}, ""};
+  const auto openVpnRows = [](const FilterPlan& plan) {
+    std::vector<Filter> rows;
+    std::copy_if(plan.filters.begin(), plan.filters.end(), std::back_inserter(rows),
+                 [](const Filter& f) { return f.weight == 13; });
+    return rows;
+  };
+  {
+    SCOPED_TRACE("a mark: outgoing layers of both families");
+    const auto rows = openVpnRows(buildKillSwitchPlan(request, {{}, false, false, {.mark = 0x564c5650}}));
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[0], (Filter{Layer::ConnectV4, {{Field::OpenVpnMark, 0x564c5650}}, Action::Permit, 13}));
+    EXPECT_EQ(rows[1].layer, Layer::ConnectV6);
+  }
+  {
+    SCOPED_TRACE("two executables with the service's account: every layer, each with both conditions");
+    const auto rows = openVpnRows(buildKillSwitchPlan(request, {{}, false, false, {.appIds = 2, .haveServiceUser = true}}));
+    ASSERT_EQ(rows.size(), 8u);
+    EXPECT_EQ(rows[0].conditions, (std::vector<Condition>{{Field::OpenVpnAppId, 0}, {Field::ServiceUser}}));
+    EXPECT_EQ(rows[7].conditions, (std::vector<Condition>{{Field::OpenVpnAppId, 1}, {Field::ServiceUser}}));
+    EXPECT_EQ(rows[3].layer, Layer::RecvAcceptV6);
+  }
+  {
+    SCOPED_TRACE("no account to pair them with: no row at all");
+    EXPECT_TRUE(openVpnRows(buildKillSwitchPlan(request, {{}, false, false, {.appIds = 2}})).empty());
+  }
+  {
+    SCOPED_TRACE("the IPv6 block lets the same OpenVPN through on IPv6");
+    const auto marked = openVpnRows(buildIpv6BlockPlan({}, {.mark = 5}));
+    ASSERT_EQ(marked.size(), 1u);
+    EXPECT_EQ(marked[0].layer, Layer::ConnectV6);
+    const auto byAccount = openVpnRows(buildIpv6BlockPlan({}, {.appIds = 1, .haveServiceUser = true}));
+    ASSERT_EQ(byAccount.size(), 2u);
+    EXPECT_EQ(byAccount[1].layer, Layer::RecvAcceptV6);
+  }
+  const std::string script = renderNftablesScript(buildIpv6BlockPlan({}, {.mark = 5}), [](uint64_t) { return std::nullopt; });
+  EXPECT_NE(script.find("    meta nfproto ipv6 meta mark 5 accept\n    meta nfproto ipv6 drop\n"), std::string::npos)
+      << script;
 }
 
 TEST(NftablesRules, LeavesOutAdaptersThatAreGoneOrOddlyNamed) {

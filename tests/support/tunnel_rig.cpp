@@ -27,7 +27,6 @@ TunnelRig::TunnelRig() {
   ports.monitor = std::make_shared<tunnel::ManagementMonitor>(tunnel::MonitorPorts{
       .tunnel = ports.tunnel,
       .killSwitch = ports.killSwitch,
-      .transact = transact,
       .adapters = adapters,
       .tickMs = [this] { return clock.tickMs(); },
       .wait = std::chrono::milliseconds(5),

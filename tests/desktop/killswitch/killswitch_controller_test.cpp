@@ -21,7 +21,8 @@ TEST(EnableRequest, SpellsTheEndpointForTheService) {
             "ENABLE udp 1194 1 1.2.3.4,5.6.7.8 C:\\Program Files\\Velmora VPN\\VLVPNDesk.exe");
   EXPECT_EQ(enableRequest({"", -5, "1.2.3.4"}, false, program), "ENABLE any -5 0 1.2.3.4 " + program);
   EXPECT_EQ(enableRequest({"tcp", 443, ""}, false, program), "ENABLE tcp 443 0 none " + program);
-  EXPECT_EQ(enableRequest({"tcp", 443, ""}, true, program), "") << "nothing to allow yet";
+  EXPECT_EQ(enableRequest({"tcp", 443, ""}, true, program), "ENABLE tcp 443 1 none " + program)
+      << "no address known yet: the set still goes up";
 }
 
 TEST(EndpointFile, RoundTripsAndForgivesDamage) {

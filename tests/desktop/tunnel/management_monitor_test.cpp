@@ -83,7 +83,8 @@ TEST_F(MonitorTest, AnExitingReportEndsTheSessionQuietly) {
   connection->closeFromPeer();
   ASSERT_TRUE(eventually([&] { return !rig.ports.monitor->monitorRunning(); }));
   EXPECT_EQ(rig.sessionCopy().message, "");
-  EXPECT_EQ(rig.service.commands(), std::vector<std::string>{"BLOCK_IPV6"}) << "nothing after EXITING";
+  EXPECT_EQ(rig.service.commands(), (std::vector<std::string>{"BLOCK_IPV6", "ENABLE any 0 1 none /opt/Velmora VPN/VLVPNDesk"}))
+      << "leaving connected puts the DNS exception back, and nothing comes after EXITING";
   EXPECT_EQ(rig.sessionCopy().managementSocket, nullptr) << "the monitor let go of its connection";
 }
 
@@ -178,7 +179,6 @@ TEST(MonitorStart, ReportsAThreadThatCannotStart) {
   test::TunnelRig rig;
   MonitorPorts ports{.tunnel = rig.ports.tunnel,
                      .killSwitch = rig.ports.killSwitch,
-                     .transact = [](std::string_view) { return std::string(); },
                      .adapters = rig.adapters,
                      .tickMs = [] { return uint64_t{0}; }};
   ports.startThread = [](std::function<void()>) -> std::thread {

@@ -117,8 +117,10 @@ TEST_F(ConnectTest, WithTheKillSwitchOnFencesTheResolvedServerBeforeLaunching) {
   rig.network->names["vpn.example"] = {0xC6120009, 0xC612000A};
   ASSERT_TRUE(connect());
   EXPECT_EQ(rig.service.commands(),
-            (Commands{"DISABLE", "ENABLE udp 1194 1 198.18.0.9,198.18.0.10 /opt/Velmora VPN/VLVPNDesk", "UNBLOCK_IPV6",
-                      "PING", "OPENVPN_STOP", "OPENVPN_START"}));
+            (Commands{"ENABLE udp 1194 1 none /opt/Velmora VPN/VLVPNDesk",
+                      "ENABLE udp 1194 1 198.18.0.9,198.18.0.10 /opt/Velmora VPN/VLVPNDesk", "UNBLOCK_IPV6", "PING",
+                      "OPENVPN_STOP", "OPENVPN_START"}))
+      << "never a DISABLE: the set in force is replaced, with DNS, before the server is resolved";
   EXPECT_EQ(rig.dataFile("killswitch.txt"), "udp\n1194\n198.18.0.9,198.18.0.10");
   EXPECT_EQ(rig.sessionCopy().endpoint, (ServerEndpoint{"udp", 1194, "198.18.0.9,198.18.0.10"}));
 }
@@ -129,8 +131,9 @@ TEST_F(ConnectTest, AnUnresolvableServerIsTriedFiveTimesAndTheConnectGoesOn) {
   EXPECT_EQ(rig.network->resolutions, 5);
   auto sleeps = rig.clock.takeSleeps();
   EXPECT_EQ(std::vector(sleeps.begin(), sleeps.begin() + 4), std::vector(4, 800ms)) << "3.2 s in all";
-  EXPECT_EQ(rig.service.commands(), (Commands{"DISABLE", "BLOCK_IPV6", "PING", "OPENVPN_STOP", "OPENVPN_START"}))
-      << "no address known: nothing to allow yet";
+  EXPECT_EQ(rig.service.commands(), (Commands{"ENABLE udp 1194 1 none /opt/Velmora VPN/VLVPNDesk", "BLOCK_IPV6", "PING",
+                                              "OPENVPN_STOP", "OPENVPN_START"}))
+      << "no address known: the set is up all the same";
   EXPECT_FALSE(rig.dataFileExists("killswitch.txt"));
 }
 

@@ -190,8 +190,9 @@ TEST_F(TunnelModuleTest, KillSwitchMethodsSendWhatTheStateCallsFor) {
     EXPECT_TRUE(rig.ports.killSwitch->killSwitchEnabled);
     EXPECT_EQ(takeSent(), std::vector<std::string>{"ENABLE udp 1194 1 1.2.3.4,5.6.7.8 /opt/Velmora VPN/VLVPNDesk"});
     EXPECT_EQ(call(module, "prepareKillSwitchForReconnect").value(),
-              json({{"prepared", true}, {"path", "windows-wfp"}, {"mode", "fully_open"}}));
-    EXPECT_EQ(takeSent(), std::vector<std::string>{"DISABLE"});
+              json({{"prepared", true}, {"path", "windows-wfp"}, {"mode", "dns_only"}}));
+    EXPECT_EQ(takeSent(), std::vector<std::string>{"ENABLE udp 1194 1 1.2.3.4,5.6.7.8 /opt/Velmora VPN/VLVPNDesk"})
+        << "the switch between servers never opens the machine";
     EXPECT_EQ(call(module, "setKillSwitchEnabled", {false}).value(), json({{"enabled", false}}));
     EXPECT_EQ(takeSent(), (std::vector<std::string>{"DISABLE", "BLOCK_IPV6"}));
     EXPECT_EQ(call(module, "setBlockIpv6Enabled", {false}).value(), json({{"enabled", false}}));
