@@ -55,6 +55,15 @@ void addOpenVpnRows(PlanBuilder& plan, const OpenVpnIdentity& openVpn, std::span
   }
 }
 
+// Without neighbour discovery no IPv6 address on the link can be reached at
+// all, the VPN server's included.
+void addNeighbourDiscoveryRows(PlanBuilder& plan) {
+  for (uint8_t type : kNeighbourDiscoveryTypes) {
+    plan.add(kV6Layers, {{Field::Protocol, kProtocolIcmpv6}, {Field::IcmpType, type}}, Action::Permit,
+             kBasicServiceWeight);
+  }
+}
+
 }  // namespace
 
 uint8_t protocolNumber(std::string_view proto) {
@@ -92,10 +101,7 @@ FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitc
   const std::vector<Condition> dhcp{{Field::Protocol, kProtocolUdp}, {Field::LocalPort, 68}, {Field::RemotePort, 67}};
   plan.add(Layer::ConnectV4, dhcp, Action::Permit, kBasicServiceWeight);
   plan.add(Layer::RecvAcceptV4, dhcp, Action::Permit, kBasicServiceWeight);
-  for (uint8_t type : kNeighbourDiscoveryTypes) {
-    plan.add(kV6Layers, {{Field::Protocol, kProtocolIcmpv6}, {Field::IcmpType, type}}, Action::Permit,
-             kBasicServiceWeight);
-  }
+  addNeighbourDiscoveryRows(plan);
 
   if (request.dns) {
     // Queries out only: their answers belong to the flow the query opened,
@@ -123,6 +129,7 @@ FilterPlan buildIpv6BlockPlan(std::span<const uint64_t> tapLuids, const OpenVpnI
   plan.add(kV6Layers, {{Field::Loopback}}, Action::Permit, kLoopbackWeight);
   addOpenVpnRows(plan, openVpn, kV6Layers);
   for (uint64_t luid : tapLuids) plan.add(kV6Layers, {{Field::LocalInterface, luid}}, Action::Permit, kAdapterWeight);
+  addNeighbourDiscoveryRows(plan);
   return plan.take();
 }
 

@@ -89,7 +89,7 @@ struct KillSwitchContext {
   std::vector<uint64_t> tapLuids;  // in the order found
   bool haveAppId = false;          // the request's exe resolved to an application identifier
   bool haveNlaUser = false;        // the NLA service's account resolved to a descriptor
-  OpenVpnIdentity openVpn;
+  OpenVpnIdentity openVpn = {};
 };
 
 FilterPlan buildKillSwitchPlan(const KillSwitchRequest& request, const KillSwitchContext& context);

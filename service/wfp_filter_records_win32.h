@@ -18,7 +18,7 @@ namespace vlvpn::service {
 struct WfpConditionData {
   FWP_BYTE_BLOB* appId = nullptr;
   FWP_BYTE_BLOB* nlaUser = nullptr;
-  std::vector<FWP_BYTE_BLOB*> openVpnAppIds;  // by OpenVpnAppId's value
+  std::vector<FWP_BYTE_BLOB*> openVpnAppIds = {};  // by OpenVpnAppId's value
   FWP_BYTE_BLOB* serviceUser = nullptr;
 };
 

@@ -94,6 +94,9 @@ void recordServerAddresses(const TunnelPorts& ports, const std::string& addresse
 // replaced again with what was found. Nothing else gets out meanwhile.
 void fenceServer(const TunnelPorts& ports, const std::string& host) {
   ports.killSwitch->applyKillSwitch(true);
+  // An IPv6 address written out has no IPv4 address to wait for; the
+  // service's OpenVPN reaches it by its identity.
+  if (host.find(':') != std::string::npos) return;
   std::string addresses;
   for (int attempt = 0; attempt < kResolveAttempts && addresses.empty(); ++attempt) {
     if (attempt > 0) ports.sleep(kResolveRetry);
@@ -161,26 +164,53 @@ Result<json> handOver(const TunnelPorts& ports, const ConnectRequest& request,
 
 }  // namespace
 
+namespace {
+
+// OpenVPN's spellings of its two transports ("udp6", "tcp4-client", ...) as
+// the kill switch names them; anything else as it stands.
+std::string transportFamily(const std::string& proto) {
+  for (const char* family : {"udp", "tcp"}) {
+    for (const char* spelling : {"", "4", "6", "-client", "4-client", "6-client"}) {
+      if (proto == std::string(family) + spelling) return family;
+    }
+  }
+  return proto;
+}
+
+int32_t portNumber(const std::string& word) {
+  int32_t port = 0;
+  const auto [rest, error] = std::from_chars(word.data(), word.data() + word.size(), port);
+  return error == std::errc() && !word.empty() && rest == word.data() + word.size() ? port : 0;
+}
+
+}  // namespace
+
 RemoteConfig parseRemoteConfig(std::string_view text) {
-  RemoteConfig remote;
+  // The last remote line, with its own port and transport where it gives
+  // them, as OpenVPN reads it; else the profile's "port"/"rport" and "proto".
+  std::string host, remotePort, remoteProto, defaultPort, defaultProto;
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string_view::npos) end = text.size();
     std::istringstream words{std::string(text.substr(start, end - start))};
-    std::string directive, first, second;
-    words >> directive >> first >> second;
+    std::string directive, first, second, third;
+    words >> directive >> first >> second >> third;
     if (directive == "remote") {
-      remote.host = first;
-      int32_t port = 0;
-      const auto [rest, error] = std::from_chars(second.data(), second.data() + second.size(), port);
-      remote.port = error == std::errc() && !second.empty() ? port : 0;
-      (void)rest;
+      host = first;
+      remotePort = second;
+      remoteProto = third;
     } else if (directive == "proto") {
-      remote.proto = first;
+      defaultProto = first;
+    } else if (directive == "port" || directive == "rport") {
+      defaultPort = first;
     }
     start = end + 1;
   }
+  RemoteConfig remote;
+  remote.host = host;
+  remote.port = portNumber(remotePort.empty() ? defaultPort : remotePort);
+  remote.proto = transportFamily(remoteProto.empty() ? defaultProto : remoteProto);
   return remote;
 }
 

@@ -53,7 +53,9 @@ struct RemoteConfig {
   friend bool operator==(const RemoteConfig&, const RemoteConfig&) = default;
 };
 
-// The last "remote <host> [port]" and "proto <proto>" lines of a profile.
+// The server of a profile's last "remote <host> [port] [proto]" line: its
+// port, else the last "port" or "rport" line's; its transport, else the
+// last "proto" line's, spelt "udp" or "tcp" for any of OpenVPN's spellings.
 RemoteConfig parseRemoteConfig(std::string_view text);
 RemoteConfig readRemoteFromConfig(const std::filesystem::path& config);  // empty when unreadable
 

@@ -14,6 +14,12 @@
 namespace vlvpn::service {
 namespace {
 
+TEST(StartPolicyPosix, TheServicesOpenVpnCarriesTheMarkTheFilterSetsLetThrough) {
+  EXPECT_EQ(serviceOpenVpnArguments(),
+            (std::vector<std::string>{"--script-security", "1", "--mark", std::to_string(kServiceOpenVpnMark)}));
+  EXPECT_EQ(openVpnExecutables({"/usr/sbin", "/opt/v"}), (std::vector<std::filesystem::path>{"/usr/sbin/openvpn", "/opt/v/openvpn"}));
+}
+
 TEST(StartPolicyPosix, LinksAndWritableFoldersAreRefused) {
   test::TempDir dir;
   const auto allowed = dir.path() / "bin";

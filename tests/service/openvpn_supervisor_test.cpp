@@ -49,6 +49,13 @@ class SupervisorTest : public testing::Test {
                                {{bin}, [this](std::string_view name) { return data / pathFromUtf8(name); }}};
 };
 
+// What the service appends after the profile's arguments, as one text.
+std::string serviceWords() {
+  std::string words;
+  for (const auto& word : serviceOpenVpnArguments()) words += " " + word;
+  return words;
+}
+
 TEST_F(SupervisorTest, StartsTheCheckedCopyWithScriptsDisabled) {
   ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
   ASSERT_EQ(launcher->launches.size(), 1u);
@@ -58,14 +65,13 @@ TEST_F(SupervisorTest, StartsTheCheckedCopyWithScriptsDisabled) {
   EXPECT_EQ(spec.exe, exe());
   EXPECT_GE(spec.exeFile, 0) << "the executable checked is held for the start";
   EXPECT_EQ(spec.argumentString,
-            formatOpenVpnArguments({copy, credentials, utf8FromPath(profile / "openvpn.log")}) +
-                " --script-security 1 --mark 1447843408");
+            formatOpenVpnArguments({copy, credentials, utf8FromPath(profile / "openvpn.log")}) + serviceWords());
   EXPECT_EQ(readAll(data / "openvpn-auth.txt"), "u\np\n") << "a private copy of the credentials too";
   ASSERT_GE(spec.argumentVector.size(), 2u);
   EXPECT_EQ(spec.argumentVector[1], copy);
-  EXPECT_EQ(std::vector(spec.argumentVector.end() - 4, spec.argumentVector.end()),
-            (std::vector<std::string>{"--script-security", "1", "--mark", "1447843408"}))
-      << "the mark by which the filter sets know the service's own OpenVPN";
+  const auto own = serviceOpenVpnArguments();
+  ASSERT_GE(spec.argumentVector.size(), own.size());
+  EXPECT_EQ(std::vector(spec.argumentVector.end() - static_cast<long>(own.size()), spec.argumentVector.end()), own);
   EXPECT_EQ(spec.outputFile, data / "openvpn-stderr.log");
   EXPECT_EQ(readAll(data / "openvpn-config.ovpn"), "client\nremote 127.0.0.1 1194\n");
 
@@ -172,10 +178,11 @@ TEST_F(SupervisorTest, TheServicesScriptSecurityComesLastAndWins) {
   std::ofstream(profile / "home.ovpn", std::ios::binary) << "client\nscript-security 3\nremote 127.0.0.1 1194\n";
   ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
   const LaunchSpec& spec = launcher->launches[0];
-  ASSERT_GE(spec.argumentVector.size(), 4u);
-  EXPECT_EQ(spec.argumentVector[spec.argumentVector.size() - 4], "--script-security");
-  EXPECT_EQ(spec.argumentVector[spec.argumentVector.size() - 3], "1");
-  EXPECT_TRUE(spec.argumentString.ends_with(" --script-security 1 --mark 1447843408")) << spec.argumentString;
+  const auto own = serviceOpenVpnArguments();
+  ASSERT_GE(own.size(), 2u);
+  EXPECT_EQ(own[0], "--script-security");
+  EXPECT_EQ(own[1], "1");
+  EXPECT_TRUE(spec.argumentString.ends_with(serviceWords())) << spec.argumentString;
   const size_t config = spec.argumentString.find("--config");
   ASSERT_NE(config, std::string::npos);
   EXPECT_LT(config, spec.argumentString.rfind("--script-security"));

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -25,12 +26,42 @@ bool canRunVpnLab() {
          std::filesystem::exists("/usr/sbin/openvpn") && ::access(kLab.c_str(), X_OK) == 0;
 }
 
-VpnLab::VpnLab(const std::filesystem::path& scratch, const std::string& proto) : pki_(scratch / "pki"), proto_(proto) {
-  ready_ = connectNamespaces(server, {std::string(kLabServerAddress) + "/24"}, client, {"10.231.0.2/24"}) &&
+std::string withServerLines(const std::string& profile, const std::string& connectionLines) {
+  std::string result;
+  bool placed = false;
+  size_t start = 0;
+  while (start < profile.size()) {
+    const size_t end = std::min(profile.find('\n', start), profile.size());
+    const std::string line = profile.substr(start, end - start);
+    if (line.starts_with("proto ") || line.starts_with("remote ")) {
+      if (!placed) result += connectionLines;
+      placed = true;
+    } else {
+      result += line + "\n";
+    }
+    start = end + 1;
+  }
+  return result;
+}
+
+VpnLab::VpnLab(const std::filesystem::path& scratch, const std::string& proto, LabServerOptions options)
+    : pki_(scratch / "pki"), proto_(proto) {
+  std::vector<std::string> serverLink{std::string(kLabServerAddress) + "/24"}, clientLink{std::string(kLabClientAddress) + "/24"};
+  if (options.ipv6) {
+    serverLink.push_back(std::string(kLabServerAddress6) + "/64");
+    clientLink.push_back("fd00:231::2/64");
+  }
+  const std::string serverProto = options.ipv6 ? proto + "6" : proto;
+  ready_ = connectNamespaces(server, serverLink, client, clientLink) &&
            runCapturingOutputOk({"ip", "-n", client.name(), "tuntap", "add", "dev", "tap-windows0", "mode", "tun"}) &&
            runCapturingOutputOk({kLab, "pki", pki_.string()}) &&
-           runCapturingOutputOk({kLab, "server", pki_.string(), proto, kLabServerAddress});
+           runCapturingOutputOk({kLab, "server", pki_.string(), serverProto,
+                                 options.ipv6 ? kLabServerAddress6 : kLabServerAddress});
   if (!ready_) return;
+  if (!options.extraLines.empty()) {
+    std::ofstream conf(pki_ / "server.conf", std::ios::app);
+    for (const auto& line : options.extraLines) conf << line << "\n";
+  }
   auto profile = runCapturingOutput({kLab, "profile", pki_.string(), proto, kLabServerAddress});
   ready_ = profile && profile.value().exitCode == 0;
   if (ready_) profile_ = profile.value().standardOutput;

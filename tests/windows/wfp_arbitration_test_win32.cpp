@@ -25,6 +25,11 @@ const std::vector<uint8_t> kDeskAppId = {'d', 'e', 's', 'k'};
 const std::vector<uint8_t> kOpenVpnAppId = {'o', 'v', 'p', 'n'};
 const std::vector<uint8_t> kOtherAppId = {'a', 'n', 'y'};
 const std::vector<uint8_t> kNlaUser = {'n', 'l', 'a'};
+const std::vector<uint8_t> kServiceUser = {'s', 'y', 's'};  // the service's account, which its OpenVPN runs as
+const std::vector<uint8_t> kLocalUser = {'u', 's', 'r'};
+const wchar_t kOpenVpnExe[] = L"C:\\Program Files\\Velmora VPN\\openvpn.exe";
+constexpr uint32_t kSecondServer = 0xC6336408;  // 198.51.100.8, a profile's other remote
+constexpr uint32_t kProxy = 0xC0A80105;         // 192.168.1.5:8080, a profile's http-proxy
 
 struct Scenario {
   const char* name;
@@ -45,7 +50,11 @@ Installed install(const Scenario& scenario) {
   if (scenario.tap) platform->taps = {kTapLuid};
   platform->appIdBytes = kDeskAppId;
   platform->nlaUserBytes = kNlaUser;
-  auto engine = service::createWfpEngine(std::unique_ptr<service::WfpPlatform>(platform));
+  platform->serviceUserBytes = kServiceUser;
+  platform->appIdsByPath[kOpenVpnExe] = kOpenVpnAppId;
+  platform->appIdsByPath[L"C:\\Program Files\\OpenVPN\\bin\\openvpn.exe"] = {};  // not installed there
+  auto engine = service::createWfpEngine(std::unique_ptr<service::WfpPlatform>(platform),
+                                         {kOpenVpnExe, L"C:\\Program Files\\OpenVPN\\bin\\openvpn.exe"});
   if (scenario.killSwitch) {
     const KillSwitchRequest request{"udp", 1194, scenario.dns, {kServer}, "C:\\Program Files\\Velmora VPN\\VLVPNDesk.exe"};
     EXPECT_EQ(engine->enableKillSwitch(request), 0u);
@@ -156,10 +165,14 @@ std::vector<Probe> probes() {
       {"loopback over IPv4", loopback(out4(0x7F000001, tcp, 8080, kOtherAppId)), false, V::Permit, V::Permit,
        V::Permit},
       {"loopback over IPv6", loopback(out6(tcp, 8080, 50000, kOtherAppId)), false, V::Permit, V::Permit, V::Permit},
-      {"a DHCP request", out4(0xFFFFFFFF, udp, 67, kOtherAppId), false, V::Permit, V::Permit, V::Permit},
+      {"a DHCP request", [] {
+         Flow f = out4(0xFFFFFFFF, udp, 67, kOtherAppId);
+         f.localPort = 68;
+         return f;
+       }(), false, V::Permit, V::Permit, V::Permit},
       {"a DHCP reply", in4(0xC0A80101, udp, 67, 68), false, V::Permit, V::Permit, V::Permit},
-      {"ICMPv6 neighbour solicitation out", out6(icmp6, 0, 135, kOtherAppId), false, V::Permit, V::Permit, V::Block},
-      {"ICMPv6 neighbour advertisement in", in6(icmp6, 0, 136), false, V::Permit, V::Permit, V::Block},
+      {"ICMPv6 neighbour solicitation out", out6(icmp6, 0, 135, kOtherAppId), false, V::Permit, V::Permit, V::Permit},
+      {"ICMPv6 neighbour advertisement in", in6(icmp6, 0, 136), false, V::Permit, V::Permit, V::Permit},
       {"ICMPv6 echo out", out6(icmp6, 0, 128, kOtherAppId), false, V::Block, V::Block, V::Block},
       {"ICMPv6 echo in", in6(icmp6, 0, 128), false, V::Block, V::Block, V::Block},
       {"the desktop program to a public IPv4 address", out4(kPublicV4, tcp, 443, kDeskAppId), false, V::Permit,
@@ -168,6 +181,40 @@ std::vector<Probe> probes() {
        V::Block},
       {"the network probe of the NLA service", asUser(out4(kPublicV4, tcp, 80, kOtherAppId), kNlaUser), false,
        V::Permit, V::Block, V::Permit},
+      // The service's own OpenVPN reaches whatever its profile names; the
+      // same executable run by anyone else does not.
+      {"the service's OpenVPN to the server's address and port", asUser(out4(kServer, udp, 1194, kOpenVpnAppId), kServiceUser),
+       false, V::Permit, V::Permit, V::Permit},
+      {"the service's OpenVPN to a profile's other remote, over TCP",
+       asUser(out4(kSecondServer, tcp, 443, kOpenVpnAppId), kServiceUser), false, V::Permit, V::Permit, V::Permit},
+      {"the service's OpenVPN to an IPv6 server", asUser(out6(udp, 1194, 50000, kOpenVpnAppId), kServiceUser), false,
+       V::Permit, V::Permit, V::Permit},
+      {"the service's OpenVPN to the profile's proxy", asUser(out4(kProxy, tcp, 8080, kOpenVpnAppId), kServiceUser),
+       false, V::Permit, V::Permit, V::Permit},
+      {"the service's OpenVPN hearing its server from a new address (a floating server)", [] {
+         Flow f = asUser(in4(kSecondServer, udp, 1194, 50000), kServiceUser);
+         f.appId = kOpenVpnAppId;
+         return f;
+       }(), false, V::Permit, V::Permit, V::Permit},
+      {"OpenVPN run by a local user to a profile's other remote",
+       asUser(out4(kSecondServer, tcp, 443, kOpenVpnAppId), kLocalUser), false, V::Block, V::Block, V::Permit},
+      {"OpenVPN run by a local user to an IPv6 server", asUser(out6(udp, 1194, 50000, kOpenVpnAppId), kLocalUser), false,
+       V::Block, V::Block, V::Block},
+      {"another program running as the service's account", asUser(out4(kSecondServer, tcp, 443, kOtherAppId), kServiceUser),
+       false, V::Block, V::Block, V::Permit},
+      {"another program to the server's address and port", out4(kServer, udp, 1194, kOtherAppId), false, V::Permit,
+       V::Permit, V::Permit},
+      {"another program to a profile's other remote", out4(kSecondServer, tcp, 443, kOtherAppId), false, V::Block,
+       V::Block, V::Permit},
+      {"a DHCP request from an ordinary port", out4(0xFFFFFFFF, udp, 67, kOtherAppId), false, V::Block, V::Block,
+       V::Permit},
+      {"a datagram from port 68 to another port", [] {
+         Flow f = out4(kNeighbour, udp, 53000, kOtherAppId);
+         f.localPort = 68;
+         return f;
+       }(), false, V::Block, V::Block, V::Permit},
+      {"a datagram to local port 68 from another port", in4(kNeighbour, udp, 4444, 68), false, V::Block, V::Block,
+       V::Permit},
   };
 }
 

@@ -133,6 +133,56 @@ TEST_F(MonitorTest, AnUnexpectedCloseSaysWhyAndFencesTheMachineAgain) {
   }
 }
 
+// The kill switch lets DNS out only while the tunnel cannot carry it: off
+// once a connected tunnel has DNS servers of its own, back for a reconnect,
+// which may have to resolve the server again.
+TEST_F(MonitorTest, TakesTheOutsideDnsAwayWhileTheTunnelCarriesItsOwn) {
+  const auto log = rig.base.path() / "openvpn.log";
+  const std::string withoutDns = "ENABLE udp 1194 0 198.18.0.7 /opt/Velmora VPN/VLVPNDesk";
+  const std::string withDns = "ENABLE udp 1194 1 198.18.0.7 /opt/Velmora VPN/VLVPNDesk";
+  struct Case {
+    const char* name;
+    const char* pushReply;
+    bool killSwitch, owned;
+    std::vector<std::string> onConnected, onReconnecting;
+  };
+  const Case cases[] = {
+      {"pushed DNS", "PUSH_REPLY,dhcp-option DNS 10.8.0.1,ifconfig 10.8.0.2", true, true,
+       {"BLOCK_IPV6", withoutDns}, {withDns}},
+      {"no DNS of its own: the exception stays", "PUSH_REPLY,ifconfig 10.8.0.2", true, true, {"BLOCK_IPV6"}, {withDns}},
+      {"kill switch off", "PUSH_REPLY,dhcp-option DNS 10.8.0.1", false, true, {"BLOCK_IPV6"}, {}},
+      {"a tunnel being let go", "PUSH_REPLY,dhcp-option DNS 10.8.0.1", true, false, {"BLOCK_IPV6"}, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::ofstream(log, std::ios::trunc) << "PUSH: Received control message: '" << c.pushReply << "'\n";
+    rig.ports.killSwitch->killSwitchEnabled = c.killSwitch;
+    rig.ports.tunnel->sessionOwned = c.owned;
+    {
+      std::lock_guard lock(rig.ports.tunnel->sessionMutex);
+      rig.ports.tunnel->session.state = kStateConnecting;
+      rig.ports.tunnel->session.logPath = log;
+      rig.ports.tunnel->session.endpoint = {"udp", 1194, "198.18.0.7"};
+    }
+    rig.service.forget();
+    auto connection = watch();
+    connection->push(">STATE:1796754052,CONNECTED,SUCCESS,10.8.0.2,,,,\n");
+    ASSERT_TRUE(rig.waitForState(kStateConnected));
+    ASSERT_TRUE(eventually([&] { return rig.service.requests().size() >= c.onConnected.size(); }));
+    letTheMonitorRun();
+    EXPECT_EQ(rig.service.requests(), c.onConnected);
+    EXPECT_EQ(rig.sessionCopy().carriesDns, std::string(c.pushReply).find("DNS") != std::string::npos);
+
+    rig.service.forget();
+    connection->push(">STATE:1796754070,RECONNECTING,ping-restart,,,,,\n");
+    ASSERT_TRUE(rig.waitForState(kStateConnecting));
+    letTheMonitorRun();
+    EXPECT_EQ(rig.service.requests(), c.onReconnecting);
+    EXPECT_FALSE(rig.sessionCopy().carriesDns);
+    rig.ports.monitor->stopMonitor();
+  }
+}
+
 TEST_F(MonitorTest, AsksForTheStateEveryFiveSecondsWhileConnectingWithTheAdapterUp) {
   rig.adapters->setTapUp(true);
   auto connection = watch();

@@ -347,7 +347,7 @@ TEST_F(ConnectTest, DisconnectWithoutATunnelStillCleansUp) {
   EXPECT_EQ(rig.sessionCopy().message, "");
 }
 
-TEST(RemoteConfig, TakesTheLastRemoteAndProtoLines) {
+TEST(RemoteConfig, TakesTheLastRemoteWithItsOwnPortAndTransport) {
   struct Case {
     const char* text;
     RemoteConfig remote;
@@ -359,7 +359,18 @@ TEST(RemoteConfig, TakesTheLastRemoteAndProtoLines) {
       {"remote nopart\n", {"nopart", 0, ""}},
       {"remote host port\n", {"host", 0, ""}},
       {"#remote commented 1\n;proto tcp\nremote-random\n", {"", 0, ""}},
-      {"<connection>\nremote inside 1195 tcp\n</connection>\n", {"inside", 1195, ""}},
+      {"<connection>\nremote inside 1195 tcp\n</connection>\n", {"inside", 1195, "tcp"}},
+      // The remote line's own transport overrides "proto"; the spellings are OpenVPN's.
+      {"proto udp\nremote h 443 tcp-client\n", {"h", 443, "tcp"}},
+      {"proto tcp6-client\nremote h 443\n", {"h", 443, "tcp"}},
+      {"proto udp4\nremote h 53\n", {"h", 53, "udp"}},
+      {"proto udp6\nremote h 53\n", {"h", 53, "udp"}},
+      {"proto tcp-server\nremote h 53\n", {"h", 53, "tcp-server"}},
+      // A remote without a port takes the profile's port line.
+      {"port 1195\nproto udp\nremote h\n", {"h", 1195, "udp"}},
+      {"rport 8443\nremote h\n", {"h", 8443, ""}},
+      {"port 1195\nremote h 443\n", {"h", 443, ""}},
+      {"remote h 12ab\n", {"h", 0, ""}},
       {"", {"", 0, ""}},
   };
   for (const auto& c : cases) {
