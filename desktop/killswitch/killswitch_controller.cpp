@@ -129,22 +129,16 @@ void KillSwitchController::keepInForce() {
   std::lock_guard lock(wantedLock_);
   const bool wantsKillSwitch = !wanted_.killSwitch.empty();
   if (!wantsKillSwitch && !wanted_.ipv6Block) return;
-  // What was never confirmed is asked for again straight away: one request.
-  if ((wantsKillSwitch && !wanted_.killSwitchConfirmed) || (wanted_.ipv6Block && !wanted_.ipv6BlockConfirmed)) {
-    if (wantsKillSwitch && !wanted_.killSwitchConfirmed) sendKillSwitchLocked();
-    if (wanted_.ipv6Block && !wanted_.ipv6BlockConfirmed) sendIpv6BlockLocked();
-    return;
-  }
   const auto status = parseFilterStatus(transact_("FILTER_STATUS"));
-  if (!status) return;  // asked again at the next round
+  if (!status) return;  // no service to ask now; the next round asks again
   // Another run of the service holds nothing this one asked for, whatever it says.
   const bool restarted = !wanted_.instance.empty() && status->instance != wanted_.instance;
   wanted_.instance = status->instance;
-  if (wantsKillSwitch && (restarted || !status->killSwitch)) {
+  if (wantsKillSwitch && (restarted || !status->killSwitch || !wanted_.killSwitchConfirmed)) {
     killSwitchInForce_ = false;
     sendKillSwitchLocked();
   }
-  if (wanted_.ipv6Block && (restarted || !status->ipv6Block)) sendIpv6BlockLocked();
+  if (wanted_.ipv6Block && (restarted || !status->ipv6Block || !wanted_.ipv6BlockConfirmed)) sendIpv6BlockLocked();
 }
 
 std::optional<bool> KillSwitchController::killSwitchActive() {

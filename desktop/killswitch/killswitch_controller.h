@@ -78,7 +78,7 @@ class KillSwitchController {
 
   // Asks the service what it holds and puts back whatever set it asked for
   // that the service lost or never confirmed. Sends nothing while nothing
-  // is wanted; else one request, and the lost sets after it.
+  // is wanted; else one request, and the missing sets after it.
   void keepInForce();
   // Whether keepInForce() has anything to keep.
   bool wantsAnySet();

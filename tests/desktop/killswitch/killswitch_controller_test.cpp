@@ -137,11 +137,15 @@ TEST(KillSwitchKeeper, AsksAgainForASetTheServiceRefusedOrNeverAnswered) {
     EXPECT_FALSE(rig.controller.applyKillSwitch(true));
     EXPECT_EQ(rig.controller.killSwitchActive(), false) << "on, but not in force";
     rig.service.take();
+    rig.service.replies["FILTER_STATUS"] = "";
     rig.controller.keepInForce();
-    EXPECT_EQ(rig.service.take(), Requests{kWithDns}) << "straight again, without asking first";
+    EXPECT_EQ(rig.service.take(), Requests{"FILTER_STATUS"}) << "no service to ask: nothing more";
+    rig.service.replies["FILTER_STATUS"] = "OK a1 1 0";  // the set in force is an older one
+    rig.controller.keepInForce();
+    EXPECT_EQ(rig.service.take(), (Requests{"FILTER_STATUS", kWithDns}));
     rig.service.replies["ENABLE"] = "OK";
     rig.controller.keepInForce();
-    EXPECT_EQ(rig.service.take(), Requests{kWithDns});
+    EXPECT_EQ(rig.service.take(), (Requests{"FILTER_STATUS", kWithDns}));
     EXPECT_EQ(rig.controller.killSwitchActive(), true);
     rig.controller.keepInForce();
     EXPECT_EQ(rig.service.take(), Requests{"FILTER_STATUS"}) << "confirmed: only checked from now on";
