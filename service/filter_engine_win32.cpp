@@ -2,6 +2,7 @@
 #include <windows.h>
 #include <fwpmu.h>
 
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -37,64 +38,70 @@ class WfpEngine final : public FilterEngine {
   }
 
   uint32_t enableKillSwitch(const KillSwitchRequest& request) override {
-    // Everything the set needs is gathered before its transaction begins.
-    std::shared_ptr<FWP_BYTE_BLOB> appId;
-    // Only a plain local path reaches the lookup: a UNC or device path would
-    // have the service open whatever the user named. Without an identifier
-    // the set simply has no application exception.
-    if (!request.exe.empty() && plainAbsolutePath(request.exe, kWindowsPaths)) {
-      appId = platform_->appId(wideFromUtf8(request.exe));
-    }
-    std::shared_ptr<FWP_BYTE_BLOB> nlaUser = request.dns ? platform_->nlaServiceUser() : nullptr;
-    const OpenVpnValues openVpn = openVpnValues();
-    KillSwitchContext context;
-    context.tapLuids = platform_->tapAdapters();
-    context.haveAppId = appId != nullptr;
-    context.haveNlaUser = nlaUser != nullptr;
-    context.openVpn = openVpn.identity();
-    return install(killSwitch_, FilterSet::KillSwitch, buildKillSwitchPlan(request, context),
-                   openVpn.conditionData(appId.get(), nlaUser.get()));
+    return install(killSwitch_, FilterSet::KillSwitch, [&] {
+      SetMaterials materials;
+      // Only a plain local path reaches the lookup: a UNC or device path
+      // would have the service open whatever the user named. Without an
+      // identifier the set simply has no application exception.
+      std::shared_ptr<FWP_BYTE_BLOB> appId;
+      if (!request.exe.empty() && plainAbsolutePath(request.exe, kWindowsPaths)) {
+        appId = platform_->appId(wideFromUtf8(request.exe));
+      }
+      std::shared_ptr<FWP_BYTE_BLOB> nlaUser = request.dns ? platform_->nlaServiceUser() : nullptr;
+      KillSwitchContext context;
+      context.tapLuids = platform_->tapAdapters();
+      context.haveAppId = appId != nullptr;
+      context.haveNlaUser = nlaUser != nullptr;
+      context.openVpn = gatherOpenVpn(materials);
+      materials.plan = buildKillSwitchPlan(request, context);
+      materials.data.appId = appId.get();
+      materials.data.nlaUser = nlaUser.get();
+      materials.owned.push_back(std::move(appId));
+      materials.owned.push_back(std::move(nlaUser));
+      return materials;
+    });
   }
   void disableKillSwitch() override { remove(killSwitch_); }
 
   uint32_t blockIpv6() override {
-    const OpenVpnValues openVpn = openVpnValues();
-    return install(ipv6Block_, FilterSet::Ipv6Block, buildIpv6BlockPlan(platform_->tapAdapters(), openVpn.identity()),
-                   openVpn.conditionData(nullptr, nullptr));
+    return install(ipv6Block_, FilterSet::Ipv6Block, [&] {
+      SetMaterials materials;
+      const OpenVpnIdentity openVpn = gatherOpenVpn(materials);
+      materials.plan = buildIpv6BlockPlan(platform_->tapAdapters(), openVpn);
+      return materials;
+    });
   }
   void unblockIpv6() override { remove(ipv6Block_); }
   bool killSwitchOn() const override { return killSwitch_.has_value(); }
   bool ipv6BlockOn() const override { return ipv6Block_.has_value(); }
 
  private:
+  // A set's plan and the platform values its conditions point to, owned
+  // here until the transaction is over.
+  struct SetMaterials {
+    FilterPlan plan;
+    WfpConditionData data;
+    std::vector<std::shared_ptr<FWP_BYTE_BLOB>> owned;
+  };
+
   // The service's OpenVPN as the platform knows it: the identifier of each
   // executable it may start that exists, and the service's account.
-  struct OpenVpnValues {
-    std::vector<std::shared_ptr<FWP_BYTE_BLOB>> appIds;
-    std::vector<FWP_BYTE_BLOB*> appIdPointers;
-    std::shared_ptr<FWP_BYTE_BLOB> serviceUser;
-
-    OpenVpnIdentity identity() const {
-      return {.appIds = appIdPointers.size(), .haveServiceUser = serviceUser != nullptr};
-    }
-    WfpConditionData conditionData(FWP_BYTE_BLOB* appId, FWP_BYTE_BLOB* nlaUser) const {
-      return {appId, nlaUser, appIdPointers, serviceUser.get()};
-    }
-  };
-  OpenVpnValues openVpnValues() {
-    OpenVpnValues values;
-    values.serviceUser = platform_->serviceUser();
+  OpenVpnIdentity gatherOpenVpn(SetMaterials& materials) {
+    auto serviceUser = platform_->serviceUser();
+    materials.data.serviceUser = serviceUser.get();
+    materials.owned.push_back(std::move(serviceUser));
     for (const auto& executable : openVpnExecutables_) {
       if (auto id = platform_->appId(executable.wstring())) {
-        values.appIdPointers.push_back(id.get());
-        values.appIds.push_back(std::move(id));
+        materials.data.openVpnAppIds.push_back(id.get());
+        materials.owned.push_back(std::move(id));
       }
     }
-    return values;
+    return {.appIds = materials.data.openVpnAppIds.size(), .haveServiceUser = materials.data.serviceUser != nullptr};
   }
 
-  uint32_t install(std::optional<InstalledSet>& installed, FilterSet set, const FilterPlan& plan,
-                   const WfpConditionData& data) {
+  // Everything a set needs is gathered once its session is open (the
+  // lookups have no use without an engine) and before its transaction.
+  uint32_t install(std::optional<InstalledSet>& installed, FilterSet set, const std::function<SetMaterials()>& gather) {
     const bool replacing = installed.has_value();
     HANDLE session = nullptr;
     if (replacing) {
@@ -109,9 +116,11 @@ class WfpEngine final : public FilterEngine {
       return code;
     };
 
+    const SetMaterials materials = gather();
     if (const DWORD begun = platform_->beginTransaction(session); begun != ERROR_SUCCESS) return fail(begun);
     std::vector<UINT64> ids;
-    const DWORD result = addSet(session, replacing ? &installed->filterIds : nullptr, set, plan, data, ids);
+    const DWORD result =
+        addSet(session, replacing ? &installed->filterIds : nullptr, set, materials.plan, materials.data, ids);
     if (result != ERROR_SUCCESS) {
       platform_->abortTransaction(session);
       return fail(result);

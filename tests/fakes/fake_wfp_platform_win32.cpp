@@ -125,11 +125,15 @@ DWORD FakeWfpPlatform::deleteFilter(HANDLE engine, UINT64 id) {
 
 std::vector<uint64_t> FakeWfpPlatform::tapAdapters() { return taps; }
 std::shared_ptr<FWP_BYTE_BLOB> FakeWfpPlatform::appId(const std::wstring& path) {
+  calls.push_back("appId");
   const auto named = appIdsByPath.find(path);
   return blobOf(named != appIdsByPath.end() ? named->second : appIdBytes);
 }
 std::shared_ptr<FWP_BYTE_BLOB> FakeWfpPlatform::nlaServiceUser() { return blobOf(nlaUserBytes); }
-std::shared_ptr<FWP_BYTE_BLOB> FakeWfpPlatform::serviceUser() { return blobOf(serviceUserBytes); }
+std::shared_ptr<FWP_BYTE_BLOB> FakeWfpPlatform::serviceUser() {
+  calls.push_back("serviceUser");
+  return blobOf(serviceUserBytes);
+}
 
 std::vector<CapturedSublayer> FakeWfpPlatform::sublayersInForce() const {
   std::vector<CapturedSublayer> all;

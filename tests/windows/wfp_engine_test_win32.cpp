@@ -35,6 +35,22 @@ std::vector<UINT64> ids(const std::vector<CapturedFilter>& filters) {
   return result;
 }
 
+// The lookups have no use without an engine; on a system where the platform
+// is missing they are not even safe to call (under Wine they abort).
+TEST(WfpEngine, LooksNothingUpBeforeItsSessionIsOpen) {
+  for (bool killSwitch : {true, false}) {
+    SCOPED_TRACE(killSwitch ? "kill switch" : "IPv6 block");
+    auto* platform = new FakeWfpPlatform;
+    auto engine = createWfpEngine(std::unique_ptr<WfpPlatform>(platform), {L"C:\\VPN\\openvpn.exe"});
+    platform->failCall = "openSession";
+    platform->failAt = 1;
+    KillSwitchRequest request = serverA();
+    request.exe = "C:\\VPN\\VLVPNDesk.exe";
+    EXPECT_NE(killSwitch ? engine->enableKillSwitch(request) : engine->blockIpv6(), 0u);
+    EXPECT_EQ(platform->calls, std::vector<std::string>{"openSession"});
+  }
+}
+
 TEST(WfpEngine, AFailedReplacementAbortsAndLeavesThePreviousSetInForce) {
   struct Case {
     const char* call;
@@ -79,7 +95,12 @@ TEST(WfpEngine, AReplacementIsOneTransactionOfDeletionsThenAdditions) {
   ASSERT_EQ(rig.engine->enableKillSwitch(serverB()), 0u);
   const auto& calls = rig.platform->calls;
   ASSERT_FALSE(calls.empty());
-  EXPECT_EQ(calls.front(), "beginTransaction");
+  const auto begin = std::find(calls.begin(), calls.end(), "beginTransaction");
+  ASSERT_NE(begin, calls.end());
+  for (auto call = calls.begin(); call != begin; ++call) {
+    EXPECT_TRUE(*call == "appId" || *call == "serviceUser") << *call << ": only lookups before the transaction";
+  }
+  EXPECT_EQ(std::find(begin, calls.end(), "appId"), calls.end()) << "and none inside it";
   EXPECT_EQ(calls.back(), "commitTransaction");
   EXPECT_EQ(rig.count("deleteFilter"), static_cast<int>(oldCount));
   EXPECT_EQ(rig.count("addSublayer"), 0) << "the sublayer stays from the first set";
