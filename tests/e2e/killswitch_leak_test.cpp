@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -167,7 +168,7 @@ class LeakLab {
  public:
   // Over TCP, so a killed server drops the tunnel at once rather than at
   // OpenVPN's next ping restart.
-  LeakLab() : vpn_(scratch_.path(), "tcp") {
+  explicit LeakLab(LabServerOptions server = {}) : vpn_(scratch_.path(), "tcp", std::move(server)) {
     if (!vpn_.ready()) return;
     if (!connectNamespaces(vpn_.client, {std::string(kClient4) + "/24", std::string(kClient6) + "/64"}, bystander,
                            {std::string(kBystander4) + "/24", std::string(kBystander6) + "/64"})) {
@@ -194,6 +195,9 @@ class LeakLab {
   bool ready() const { return ready_; }
   BridgeClient& bridge() { return *bridge_; }
   VpnLab& vpn() { return vpn_; }
+  // The bystander's UDP listener on port 53: the local network's resolver.
+  int bystanderResolver() const { return listeners_[4].get(); }
+  std::string serviceLog() const { return service_->logText(); }
 
   // Every probe once, then what the bystander saw of them.
   Arrivals probe() {
@@ -374,6 +378,177 @@ TEST(KillSwitchLeaks, DnsIsAWayOutNeverAWayIn) {
   ASSERT_EQ(::send(answering.get(), "answer", 6, MSG_NOSIGNAL), 6);
   ASSERT_TRUE(readable(tcpQuery.get(), 2000)) << "the TCP answer came back";
   EXPECT_EQ(::recv(tcpQuery.get(), buffer, sizeof buffer, 0), 6);
+}
+
+// Sends a UDP datagram from the client to the bystander every millisecond
+// and counts the sends that succeed: with the kill switch in force every
+// one of them is refused at the source.
+class Prober {
+ public:
+  explicit Prober(const NetworkNamespace& client) : fd_(client.socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK)) {
+    thread_ = std::thread([this] {
+      const SocketAddress to = socketAddress(AF_INET, kBystander4, kProbePort);
+      while (!stop_) {
+        if (::sendto(fd_.get(), "p", 1, 0, to.get(), to.length) == 1) ++out_;
+        ++tries_;
+        std::this_thread::sleep_for(1ms);
+      }
+    });
+  }
+  // Stops probing; the sends that got out.
+  int stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return out_;
+  }
+  int tries() const { return tries_; }
+  ~Prober() { stop(); }
+
+ private:
+  UniqueFd fd_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> out_{0}, tries_{0};
+  std::thread thread_;
+};
+
+TEST(KillSwitchLeaks, NothingGetsOutDuringAConnectOrAServerSwitch) {
+  VLVPN_REQUIRE_LAB();
+  LeakLab lab;
+  ASSERT_TRUE(lab.ready());
+  ASSERT_TRUE(lab.vpn().startServer());
+  auto& bridge = lab.bridge();
+  ASSERT_TRUE(bridge.call("saveOvpnProfile", {"away", lab.vpn().profile(), "away.ovpn", ""}).contains("result"));
+  ASSERT_TRUE(bridge.call("saveOvpnAuth", {"away", kLabUser, kLabPassword}).contains("result"));
+  const auto connectTo = [&](const char* id) {
+    bridge.call("connectOvpn", {id, std::string(id) + ".ovpn", "", ""});
+    return bridge.waitForState("connected", 20s)["state"] == "connected";
+  };
+  const auto report = [](const char* what, int out, int tries) {
+    std::printf("leak probe, %-52s %d of %d datagrams out\n", what, out, tries);
+    testing::Test::RecordProperty(what, std::to_string(out) + " of " + std::to_string(tries));
+  };
+
+  {
+    Prober prober(lab.vpn().client);
+    ASSERT_TRUE(connectTo("home"));
+    const int out = prober.stop();
+    report("a connect with the kill switch off:", out, prober.tries());
+    ASSERT_GT(out, 0) << "the prober counts what gets out";
+  }
+  ASSERT_EQ(bridge.call("setKillSwitchEnabled", {true})["result"], json({{"enabled", true}}));
+  {
+    Prober prober(lab.vpn().client);
+    EXPECT_EQ(bridge.call("prepareKillSwitchForReconnect")["result"],
+              json({{"prepared", true}, {"path", "windows-wfp"}, {"mode", "dns_only"}}));
+    ASSERT_TRUE(connectTo("away"));
+    const int out = prober.stop();
+    report("a switch between servers, kill switch on:", out, prober.tries());
+    EXPECT_EQ(out, 0);
+  }
+  bridge.call("disconnect");
+  {
+    Prober prober(lab.vpn().client);
+    ASSERT_TRUE(connectTo("home"));
+    const int out = prober.stop();
+    report("a connect, kill switch on:", out, prober.tries());
+    EXPECT_EQ(out, 0);
+  }
+  EXPECT_EQ(lab.probe().leaks(), 0) << "nor at the bystander";
+  bridge.call("disconnect");
+}
+
+// DHCP is the client's port 68 talking to the servers' port 67, both ways,
+// and nothing else on either port.
+TEST(KillSwitchLeaks, DhcpPassesOnlyBetweenTheClientAndServerPorts) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace client("cli"), bystander("bys");
+  ASSERT_TRUE(connectNamespaces(client, {std::string(kClient4) + "/24"}, bystander, {std::string(kBystander4) + "/24"}));
+  TempDir scratch;
+  KillSwitchService service(scratch.path(), client.wrapper());
+  ASSERT_TRUE(service.waitUntilAnswering());
+  ASSERT_EQ(service.request("ENABLE udp 1194 0 198.18.5.9"), "OK");
+
+  UniqueFd dhcpServer = boundSocket(bystander, AF_INET, SOCK_DGRAM, kBystander4, 67);
+  UniqueFd otherPort = boundSocket(bystander, AF_INET, SOCK_DGRAM, kBystander4, 4444);
+  UniqueFd dhcpClient = boundSocket(client, AF_INET, SOCK_DGRAM, "0.0.0.0", 68);
+  ASSERT_TRUE(dhcpServer && otherPort && dhcpClient);
+  const SocketAddress server = socketAddress(AF_INET, kBystander4, 67);
+  const SocketAddress clientPort = socketAddress(AF_INET, kClient4, 68);
+  char buffer[16];
+
+  UniqueFd ordinary = client.socket(AF_INET, SOCK_DGRAM);
+  EXPECT_NE(::sendto(ordinary.get(), "x", 1, 0, server.get(), server.length), 1) << "any program to port 67";
+  EXPECT_FALSE(readable(dhcpServer.get(), 300));
+
+  ASSERT_EQ(::sendto(dhcpClient.get(), "discover", 8, 0, server.get(), server.length), 8) << "from port 68";
+  EXPECT_TRUE(readable(dhcpServer.get(), 2000));
+  EXPECT_EQ(::recv(dhcpServer.get(), buffer, sizeof buffer, 0), 8);
+
+  ASSERT_EQ(::sendto(otherPort.get(), "intrude", 7, 0, clientPort.get(), clientPort.length), 7);
+  EXPECT_FALSE(readable(dhcpClient.get(), 300)) << "anyone to local port 68";
+  ASSERT_EQ(::sendto(dhcpServer.get(), "offer", 5, 0, clientPort.get(), clientPort.length), 5);
+  EXPECT_TRUE(readable(dhcpClient.get(), 2000)) << "a server's answer from port 67";
+  EXPECT_EQ(::recv(dhcpClient.get(), buffer, sizeof buffer, 0), 5);
+}
+
+// Whether a UDP query from the client reaches `resolver` (a socket bound at
+// address:53 somewhere in the lab) and its answer comes back.
+bool queryAnswered(const NetworkNamespace& client, const char* address, int resolver) {
+  UniqueFd query = client.socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK);
+  const SocketAddress to = socketAddress(AF_INET, address, kDnsPort);
+  if (::sendto(query.get(), "query", 5, 0, to.get(), to.length) != 5 || !readable(resolver, 500)) return false;
+  sockaddr_storage asker{};
+  socklen_t length = sizeof asker;
+  char buffer[64];
+  if (::recvfrom(resolver, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&asker), &length) <= 0) return false;
+  ::sendto(resolver, "answer", 6, 0, reinterpret_cast<sockaddr*>(&asker), length);
+  return readable(query.get(), 1000) && ::recv(query.get(), buffer, sizeof buffer, 0) == 6;
+}
+
+TEST(KillSwitchLeaks, NoDnsOutsideATunnelThatCarriesItsOwn) {
+  VLVPN_REQUIRE_LAB();
+  LeakLab lab({.extraLines = {"push \"dhcp-option DNS 10.8.0.1\""}});
+  ASSERT_TRUE(lab.ready());
+  ASSERT_TRUE(lab.vpn().startServer());
+  auto& bridge = lab.bridge();
+  const NetworkNamespace& client = lab.vpn().client;
+  ASSERT_EQ(bridge.call("setKillSwitchEnabled", {true})["result"], json({{"enabled", true}}));
+  bridge.call("connectOvpn", {"home", "home.ovpn", "", ""});
+  ASSERT_EQ(bridge.waitForState("connected", 20s)["state"], "connected");
+
+  UniqueFd tunnelResolver = boundSocket(lab.vpn().server, AF_INET, SOCK_DGRAM, kLabServerTunnelAddress, kDnsPort);
+  ASSERT_TRUE(tunnelResolver);
+  // The set without the exception follows the connected report by a moment.
+  const auto eventuallyUnanswered = [&] {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+      if (!queryAnswered(client, kBystander4, lab.bystanderResolver())) return true;
+      std::this_thread::sleep_for(100ms);
+    }
+    return false;
+  };
+  ASSERT_TRUE(eventuallyUnanswered()) << "the local network's resolver still answers";
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    EXPECT_FALSE(queryAnswered(client, kBystander4, lab.bystanderResolver())) << "a query outside the tunnel";
+  }
+  EXPECT_TRUE(queryAnswered(client, kLabServerTunnelAddress, tunnelResolver.get())) << "the tunnel's resolver answers";
+
+  // A server restart: OpenVPN reconnects, with DNS outside the tunnel while
+  // it may have to resolve its server, and without it once connected.
+  lab.vpn().killServer();
+  ASSERT_NE(bridge.waitForState("connecting", 20s)["state"], "connected");
+  bool answeredWhileReconnecting = false;
+  for (int attempt = 0; attempt < 50 && !answeredWhileReconnecting; ++attempt) {
+    answeredWhileReconnecting = queryAnswered(client, kBystander4, lab.bystanderResolver());
+    if (!answeredWhileReconnecting) std::this_thread::sleep_for(100ms);
+  }
+  EXPECT_TRUE(answeredWhileReconnecting) << "OpenVPN may have to resolve its server again";
+  ASSERT_TRUE(lab.vpn().startServer());
+  ASSERT_EQ(bridge.waitForState("connected", 30s)["state"], "connected") << "OpenVPN connects again";
+  tunnelResolver = boundSocket(lab.vpn().server, AF_INET, SOCK_DGRAM, kLabServerTunnelAddress, kDnsPort);
+  ASSERT_TRUE(tunnelResolver);
+  EXPECT_TRUE(eventuallyUnanswered()) << lab.serviceLog();
+  EXPECT_TRUE(queryAnswered(client, kLabServerTunnelAddress, tunnelResolver.get()));
+  bridge.call("disconnect");
 }
 
 }  // namespace
