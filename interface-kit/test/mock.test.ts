@@ -97,9 +97,23 @@ describe('the mock', () => {
     assert.deepEqual(await tunnel.prepareKillSwitchForReconnect(), {prepared: false, reason: 'kill_switch_off'});
     assert.deepEqual(await tunnel.setKillSwitchEnabled(true), {enabled: true});
     assert.deepEqual(await tunnel.setBlockIpv6Enabled(false), {enabled: false});
-    assert.deepEqual(await tunnel.prepareKillSwitchForReconnect(), {prepared: true, path: 'windows-wfp', mode: 'fully_open'});
+    assert.deepEqual(await tunnel.prepareKillSwitchForReconnect(), {prepared: true, path: 'windows-wfp', mode: 'dns_only'});
     assert.deepEqual(await tunnel.setKillSwitchEnabled(false), {enabled: false});
     assert.deepEqual(await tunnel.prepareKillSwitchForReconnect(), {prepared: false, reason: 'kill_switch_off'});
+  });
+
+  test('reports killSwitchActive only while the setting is on, true once a connect put the kill switch up', async () => {
+    const tunnel = createNativeModulesMock({connectingPolls: 0}).NativeModules.VLVPNTunnel;
+    await tunnel.saveOvpnProfile('home', 'client\n', 'home.ovpn', '');
+    assert.equal((await tunnel.getStatus()).killSwitchActive, undefined);
+    await tunnel.setKillSwitchEnabled(true);
+    assert.equal((await tunnel.getStatus()).killSwitchActive, false, 'turned on while disconnected: the next connect puts it up');
+    await tunnel.connectOvpn('home', 'home.ovpn', '', '');
+    assert.equal((await tunnel.getStatus()).killSwitchActive, true);
+    await tunnel.disconnect();
+    assert.equal((await tunnel.getStatus()).killSwitchActive, true, 'it stays up after a disconnect');
+    await tunnel.setKillSwitchEnabled(false);
+    assert.equal((await tunnel.getStatus()).killSwitchActive, undefined);
   });
 
   test('makes the next call of a method reject with the given message, once per request', async () => {

@@ -44,6 +44,9 @@ class TunnelState {
   profileId = '';
   pollsUntilConnected = 0;
   killSwitch = false;
+  // Whether the program has put the kill switch up (a connect or the setting
+  // turned on while connected did); it stays up after a disconnect.
+  killSwitchInForce = false;
   blockIpv6 = false;
   windowVisible = true;
   menuBarVisible = true;
@@ -148,6 +151,7 @@ export function createTunnelMock(options: TunnelMockOptions, recorder: CallRecor
         s.state = 'connecting';
         s.profileId = profileId;
         s.pollsUntilConnected = options.connectingPolls ?? 0;
+        if (s.killSwitch) s.killSwitchInForce = true;
         return {state: 'connecting' as const};
       }),
     disconnect: () =>
@@ -171,6 +175,7 @@ export function createTunnelMock(options: TunnelMockOptions, recorder: CallRecor
         if (s.message) status.message = s.message;
         if (s.profileId) status.profileId = s.profileId;
         if (s.state !== 'disconnected') status.pid = mockPid;
+        if (s.killSwitch) status.killSwitchActive = s.killSwitchInForce;
         if (s.state === 'connected') Object.assign(status, {rxBytes: 0, txBytes: 0, physicalLinkUp: true});
         return status;
       }),
@@ -199,12 +204,13 @@ export function createTunnelMock(options: TunnelMockOptions, recorder: CallRecor
     setKillSwitchEnabled: (enabled) =>
       call('setKillSwitchEnabled', [enabled], () => {
         s.killSwitch = enabled;
+        s.killSwitchInForce = enabled && (s.killSwitchInForce || s.state === 'connected');
         return {enabled};
       }),
     prepareKillSwitchForReconnect: () =>
       call('prepareKillSwitchForReconnect', [], () =>
         s.killSwitch
-          ? {prepared: true, path: 'windows-wfp', mode: 'fully_open'}
+          ? {prepared: true, path: 'windows-wfp', mode: 'dns_only'}
           : {prepared: false, reason: 'kill_switch_off'},
       ),
     setBlockIpv6Enabled: (enabled) =>

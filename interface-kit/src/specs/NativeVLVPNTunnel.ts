@@ -69,6 +69,10 @@ export type TunnelStatus = {
   txBytes?: number;
   // Only when connected: whether a physical IPv4 link is up.
   physicalLinkUp?: boolean;
+  // Only while the kill-switch setting is on: whether the service has
+  // confirmed the kill switch the program asked for last. false while it is
+  // being put (back) in force, say after the service restarted.
+  killSwitchActive?: boolean;
 };
 
 export type HelperInfo = {
@@ -104,7 +108,9 @@ export type KillSwitchPreparation = {
   prepared: boolean;
   // When prepared: "windows-wfp".
   path?: string;
-  // When prepared: "fully_open".
+  // When prepared: "dns_only": the kill switch stays up while the interface
+  // switches servers, letting out DNS (for the next server's name) and
+  // nothing else.
   mode?: string;
   // When not prepared: "kill_switch_off".
   reason?: string;
