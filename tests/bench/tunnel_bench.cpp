@@ -135,6 +135,18 @@ double ourRun(BridgeClient& bridge) {
   return elapsed;
 }
 
+// Requests the desktop program sends the service on its own while nothing
+// happens, counted from the service's log (a line a request) over `window`.
+int idleRequests(KillSwitchService& service, std::chrono::seconds window) {
+  const auto lines = [&] {
+    const std::string log = service.logText();
+    return static_cast<int>(std::count(log.begin(), log.end(), '\n'));
+  };
+  const int before = lines();
+  std::this_thread::sleep_for(window);
+  return lines() - before;
+}
+
 int run() {
   if (!canRunVpnLab()) {
     std::fprintf(stderr, "bench: needs root, network namespaces, /dev/net/tun and openvpn\n");
@@ -169,6 +181,20 @@ int run() {
   const std::vector<double> crowded = timeStatusCalls(bridge);
   bridge.call("disconnect");
 
+  // What keeping the filter sets in force costs while nothing happens.
+  constexpr auto kIdleWindow = std::chrono::seconds(10);
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const int idleOff = idleRequests(service, kIdleWindow);
+  bridge.call("setKillSwitchEnabled", {true});
+  bridge.call("connectOvpn", {"home", "home.ovpn", "", ""});
+  bridge.waitForState("connected", std::chrono::seconds(20));
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const int idleConnected = idleRequests(service, kIdleWindow);
+  bridge.call("disconnect");
+  std::this_thread::sleep_for(std::chrono::seconds(1));
+  const int idleFenced = idleRequests(service, kIdleWindow);
+  bridge.call("setKillSwitchEnabled", {false});
+
   const double oursMedian = median(ours), bareMedian = median(bare);
   std::printf("| connectOvpn to \"connected\" over UDP, %d runs each (median) | %.0f ms | %.0f ms bare OpenVPN | %.2f× "
               "(%+.0f ms) | |\n",
@@ -178,6 +204,10 @@ int run() {
   std::printf("| getStatus while connected, 100 more interfaces (median / p95) | %.2f ms / %.2f ms | | | < 2 ms median |\n",
               median(crowded), percentile(crowded, 0.95));
   std::printf("%s\n", memory.c_str());
+  const auto perMinute = [&](int requests) { return requests * 60.0 / static_cast<double>(kIdleWindow.count()); };
+  std::printf("| service requests while idle: kill switch off and no tunnel / kill switch on, disconnected / "
+              "connected | %.0f / %.0f / %.0f a minute | | | 0 / ≤ 30 / ≤ 30 |\n",
+              perMinute(idleOff), perMinute(idleFenced), perMinute(idleConnected));
   return 0;
 }
 

@@ -17,11 +17,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view request = fuzz::asText(data, size);
   test::RecordingServiceCommands commands;
   commands.enableResult = 7;
-  service::Dispatcher dispatcher(commands);
+  service::Dispatcher dispatcher(commands, "0123456789abcdef");
 
   const std::string reply = dispatcher.dispatch(request);
   static const std::set<std::string> replies = {"PONG",   "OK",        "ERR 7",     "ERR bad_format",
-                                                "ERR unknown_command", "OK 4242", "OK STOPPED"};
+                                                "ERR unknown_command", "OK 4242", "OK STOPPED",
+                                                "OK 0123456789abcdef 0 0"};
   fuzz::require(replies.count(reply) == 1, "the reply is one of the protocol's replies");
   fuzz::require(commands.calls.size() <= 1, "one request runs at most one command");
   if (service::Dispatcher::isHealthCheck(request)) {
@@ -37,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   service::ServiceLog log{std::filesystem::path{}, [] { return service::LocalTime{}; }};
   test::RecordingServiceCommands again;
   again.enableResult = commands.enableResult;
-  service::Dispatcher second(again);
+  service::Dispatcher second(again, "0123456789abcdef");
   const std::string line = service::answerRequest(second, log, request);
   fuzz::require(line == reply + "\n", "the reply goes out as exactly one line");
   return 0;
