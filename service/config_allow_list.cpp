@@ -8,7 +8,11 @@ namespace vlvpn::service {
 namespace {
 
 // OpenVPN reads its configuration with fgets() into OPTION_LINE_SIZE bytes
-// and splits a line into at most MAX_PARMS words.
+// and splits a line into at most MAX_PARMS words. Inside a <connection>
+// block it reads the text again in buffers of its own, which split a long
+// line elsewhere: a configuration with a physical line that fills the
+// buffer is refused whole, as no single reading of it is certain. (At top
+// level OpenVPN itself refuses 256 bytes or more; PEM lines are 64.)
 constexpr size_t kLineBytes = 255;
 constexpr size_t kMaxWords = 16;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
@@ -146,6 +150,8 @@ enum class Effect {
   RunsCode,      // loads a library or runs a program (or names one that does)
   ReadsFile,     // reads a file or folder it names
   ChangesHost,   // writes a file, or changes the machine or the process beyond the tunnel
+  ServerMode,    // makes OpenVPN a server for others (the manual's server options): it
+                 // would listen, hand out addresses and push options with the service's rights
   None,          // none of these
 };
 
@@ -197,45 +203,45 @@ constexpr OptionClass kOptions[] = {
     // None of these. ("user" and "group" only drop rights; the service's own
     // "--script-security 1" comes after the configuration, and the last one wins.)
     {"allow-compression", Effect::None}, {"allow-pull-fqdn", Effect::None},
-    {"allow-recursive-routing", Effect::None}, {"auth", Effect::None}, {"auth-gen-token", Effect::None},
+    {"allow-recursive-routing", Effect::None}, {"auth", Effect::None}, {"auth-gen-token", Effect::ServerMode},
     {"auth-gen-token-secret", Effect::ReadsFile, true}, {"auth-nocache", Effect::None}, {"auth-retry", Effect::None},
-    {"auth-token", Effect::None}, {"auth-token-user", Effect::None}, {"auth-user-pass-optional", Effect::None},
-    {"bcast-buffers", Effect::None}, {"bind", Effect::None}, {"bind-dev", Effect::None},
-    {"block-ipv6", Effect::None}, {"block-outside-dns", Effect::None}, {"ccd-exclusive", Effect::None},
+    {"auth-token", Effect::None}, {"auth-token-user", Effect::None}, {"auth-user-pass-optional", Effect::ServerMode},
+    {"bcast-buffers", Effect::ServerMode}, {"bind", Effect::None}, {"bind-dev", Effect::None},
+    {"block-ipv6", Effect::None}, {"block-outside-dns", Effect::None}, {"ccd-exclusive", Effect::ServerMode},
     {"cipher", Effect::None}, {"client", Effect::None}, {"client-nat", Effect::None},
-    {"client-to-client", Effect::None}, {"comp-lzo", Effect::None}, {"comp-noadapt", Effect::None},
-    {"compat-mode", Effect::None}, {"compress", Effect::None}, {"connect-freq", Effect::None},
-    {"connect-freq-initial", Effect::None}, {"connect-retry", Effect::None}, {"connect-retry-max", Effect::None},
+    {"client-to-client", Effect::ServerMode}, {"comp-lzo", Effect::None}, {"comp-noadapt", Effect::None},
+    {"compat-mode", Effect::None}, {"compress", Effect::None}, {"connect-freq", Effect::ServerMode},
+    {"connect-freq-initial", Effect::ServerMode}, {"connect-retry", Effect::None}, {"connect-retry-max", Effect::None},
     {"connect-timeout", Effect::None}, {"data-ciphers", Effect::None}, {"data-ciphers-fallback", Effect::None},
     {"dev", Effect::None}, {"dev-node", Effect::None},  // a path is refused below
     {"dev-type", Effect::None}, {"dhcp-option", Effect::None}, {"dhcp-pre-release", Effect::None},
-    {"dhcp-release", Effect::None}, {"dhcp-renew", Effect::None}, {"disable", Effect::None},
+    {"dhcp-release", Effect::None}, {"dhcp-renew", Effect::None}, {"disable", Effect::ServerMode},
     {"disable-dco", Effect::None}, {"disable-occ", Effect::None}, {"dns", Effect::None},
-    {"down-pre", Effect::None}, {"duplicate-cn", Effect::None}, {"echo", Effect::None},
+    {"down-pre", Effect::None}, {"duplicate-cn", Effect::ServerMode}, {"echo", Effect::None},
     {"ecdh-curve", Effect::None}, {"explicit-exit-notify", Effect::None}, {"fast-io", Effect::None},
     {"float", Effect::None}, {"fragment", Effect::None}, {"gremlin", Effect::None}, {"group", Effect::None},
-    {"hand-window", Effect::None}, {"hash-size", Effect::None}, {"http-proxy", Effect::None},  // an auth file is refused below
+    {"hand-window", Effect::None}, {"hash-size", Effect::ServerMode}, {"http-proxy", Effect::None},  // an auth file is refused below
     {"http-proxy-option", Effect::None}, {"http-proxy-retry", Effect::None}, {"http-proxy-timeout", Effect::None},
-    {"ifconfig", Effect::None}, {"ifconfig-ipv6", Effect::None}, {"ifconfig-ipv6-pool", Effect::None},
-    {"ifconfig-ipv6-push", Effect::None}, {"ifconfig-noexec", Effect::None}, {"ifconfig-nowarn", Effect::None},
-    {"ifconfig-pool", Effect::None}, {"ifconfig-push", Effect::None}, {"ignore-unknown-option", Effect::None},
-    {"inactive", Effect::None}, {"ip-win32", Effect::None}, {"iroute", Effect::None}, {"iroute-ipv6", Effect::None},
+    {"ifconfig", Effect::None}, {"ifconfig-ipv6", Effect::None}, {"ifconfig-ipv6-pool", Effect::ServerMode},
+    {"ifconfig-ipv6-push", Effect::ServerMode}, {"ifconfig-noexec", Effect::None}, {"ifconfig-nowarn", Effect::None},
+    {"ifconfig-pool", Effect::ServerMode}, {"ifconfig-push", Effect::ServerMode}, {"ignore-unknown-option", Effect::None},
+    {"inactive", Effect::None}, {"ip-win32", Effect::None}, {"iroute", Effect::ServerMode}, {"iroute-ipv6", Effect::ServerMode},
     {"keepalive", Effect::None}, {"key-direction", Effect::None}, {"key-method", Effect::None},
     {"keying-material-exporter", Effect::None}, {"keysize", Effect::None}, {"link-mtu", Effect::None},
     {"lladdr", Effect::None}, {"local", Effect::None}, {"lport", Effect::None},
-    {"machine-readable-output", Effect::None}, {"mark", Effect::None}, {"max-clients", Effect::None},
-    {"max-routes", Effect::None}, {"max-routes-per-client", Effect::None}, {"mlock", Effect::None},
-    {"mode", Effect::None}, {"mssfix", Effect::None}, {"mtu-disc", Effect::None}, {"mtu-test", Effect::None},
+    {"machine-readable-output", Effect::None}, {"mark", Effect::None}, {"max-clients", Effect::ServerMode},
+    {"max-routes", Effect::None}, {"max-routes-per-client", Effect::ServerMode}, {"mlock", Effect::None},
+    {"mode", Effect::ServerMode}, {"mssfix", Effect::None}, {"mtu-disc", Effect::None}, {"mtu-test", Effect::None},
     {"multihome", Effect::None}, {"mute", Effect::None}, {"mute-replay-warnings", Effect::None},
     {"ncp-ciphers", Effect::None}, {"ncp-disable", Effect::None}, {"no-name-remapping", Effect::None},
     {"no-replay", Effect::None}, {"nobind", Effect::None}, {"ns-cert-type", Effect::None},
-    {"opt-verify", Effect::None}, {"passtos", Effect::None}, {"pause-exit", Effect::None},
+    {"opt-verify", Effect::ServerMode}, {"passtos", Effect::None}, {"pause-exit", Effect::None},
     {"peer-fingerprint", Effect::None, true}, {"persist-key", Effect::None}, {"persist-local-ip", Effect::None},
     {"persist-remote-ip", Effect::None}, {"persist-tun", Effect::None}, {"ping", Effect::None},
     {"ping-exit", Effect::None}, {"ping-restart", Effect::None}, {"ping-timer-rem", Effect::None},
     {"port", Effect::None}, {"prng", Effect::None}, {"proto", Effect::None}, {"proto-force", Effect::None},
-    {"pull", Effect::None}, {"pull-filter", Effect::None}, {"push", Effect::None}, {"push-peer-info", Effect::None},
-    {"push-remove", Effect::None}, {"push-reset", Effect::None}, {"rcvbuf", Effect::None},
+    {"pull", Effect::None}, {"pull-filter", Effect::None}, {"push", Effect::ServerMode}, {"push-peer-info", Effect::None},
+    {"push-remove", Effect::ServerMode}, {"push-reset", Effect::ServerMode}, {"rcvbuf", Effect::None},
     {"redirect-gateway", Effect::None}, {"redirect-private", Effect::None}, {"register-dns", Effect::None},
     {"remap-usr1", Effect::None}, {"remote", Effect::None}, {"remote-cert-eku", Effect::None},
     {"remote-cert-ku", Effect::None}, {"remote-cert-tls", Effect::None}, {"remote-random", Effect::None},
@@ -244,26 +250,26 @@ constexpr OptionClass kOptions[] = {
     {"route", Effect::None}, {"route-delay", Effect::None}, {"route-gateway", Effect::None},
     {"route-ipv6", Effect::None}, {"route-ipv6-gateway", Effect::None}, {"route-method", Effect::None},
     {"route-metric", Effect::None}, {"route-noexec", Effect::None}, {"route-nopull", Effect::None},
-    {"rport", Effect::None}, {"script-security", Effect::None}, {"server", Effect::None},
-    {"server-bridge", Effect::None}, {"server-ipv6", Effect::None}, {"server-poll-timeout", Effect::None},
+    {"rport", Effect::None}, {"script-security", Effect::None}, {"server", Effect::ServerMode},
+    {"server-bridge", Effect::ServerMode}, {"server-ipv6", Effect::ServerMode}, {"server-poll-timeout", Effect::None},
     {"service", Effect::None}, {"session-timeout", Effect::None}, {"setenv", Effect::None},  // names checked below
     {"setenv-safe", Effect::None}, {"shaper", Effect::None}, {"show-adapters", Effect::None},
     {"show-ciphers", Effect::None}, {"show-digests", Effect::None}, {"show-engines", Effect::None},
     {"show-gateway", Effect::None}, {"show-net", Effect::None}, {"show-net-up", Effect::None},
     {"show-tls", Effect::None}, {"show-valid-subnets", Effect::None}, {"single-session", Effect::None},
     {"sndbuf", Effect::None}, {"socks-proxy", Effect::None},  // an auth file is refused below
-    {"socks-proxy-retry", Effect::None}, {"stale-routes-check", Effect::None}, {"static-challenge", Effect::None},
+    {"socks-proxy-retry", Effect::None}, {"stale-routes-check", Effect::ServerMode}, {"static-challenge", Effect::None},
     {"status-version", Effect::None}, {"suppress-timestamps", Effect::None}, {"tap-sleep", Effect::None},
-    {"tcp-nodelay", Effect::None}, {"tcp-queue-limit", Effect::None}, {"test-crypto", Effect::None},
+    {"tcp-nodelay", Effect::None}, {"tcp-queue-limit", Effect::ServerMode}, {"test-crypto", Effect::None},
     {"tls-cert-profile", Effect::None}, {"tls-cipher", Effect::None}, {"tls-ciphersuites", Effect::None},
     {"tls-client", Effect::None}, {"tls-exit", Effect::None}, {"tls-groups", Effect::None},
-    {"tls-server", Effect::None}, {"tls-timeout", Effect::None}, {"tls-version-max", Effect::None},
+    {"tls-server", Effect::ServerMode}, {"tls-timeout", Effect::None}, {"tls-version-max", Effect::None},
     {"tls-version-min", Effect::None}, {"topology", Effect::None}, {"tran-window", Effect::None},
     {"tun-ipv6", Effect::None}, {"tun-mtu", Effect::None}, {"tun-mtu-extra", Effect::None},
     {"txqueuelen", Effect::None}, {"up-delay", Effect::None}, {"up-restart", Effect::None}, {"user", Effect::None},
-    {"username-as-common-name", Effect::None}, {"verb", Effect::None}, {"verify-client-cert", Effect::None},
-    {"verify-hash", Effect::None, true}, {"verify-x509-name", Effect::None}, {"vlan-accept", Effect::None},
-    {"vlan-pvid", Effect::None}, {"vlan-tagging", Effect::None}, {"windows-driver", Effect::None},
+    {"username-as-common-name", Effect::ServerMode}, {"verb", Effect::None}, {"verify-client-cert", Effect::ServerMode},
+    {"verify-hash", Effect::None, true}, {"verify-x509-name", Effect::None}, {"vlan-accept", Effect::ServerMode},
+    {"vlan-pvid", Effect::ServerMode}, {"vlan-tagging", Effect::ServerMode}, {"windows-driver", Effect::None},
     {"x509-track", Effect::None}, {"x509-username-field", Effect::None},
 };
 
@@ -277,6 +283,18 @@ const OptionClass* findOption(std::string_view name) {
 bool acceptedAsLine(std::string_view name) {
   const OptionClass* option = findOption(name);
   return option && option->effect == Effect::None;
+}
+
+// The variables profiles set that no program OpenVPN starts reads: names of
+// OpenVPN's own and of providers' profiles. Anything else (PATH, SystemRoot,
+// LD_PRELOAD, ...) would reach route.exe, ipconfig.exe or ip, which OpenVPN
+// runs with the service's rights. Windows reads names without regard to case.
+bool isHarmlessVariable(std::string_view name) {
+  static constexpr std::string_view kNames[] = {"CLIENT_CERT",       "PUSH_PEER_INFO",       "REMOTE_RANDOM_HOSTNAME",
+                                                "SERVER_POLL_TIMEOUT", "FORWARD_COMPATIBLE"};
+  const std::string upper = asciiUpper(name);
+  if (upper.starts_with("UV_") && upper.size() > 3) return true;
+  return std::find(std::begin(kNames), std::end(kNames), upper) != std::end(kNames);
 }
 
 bool isEnvironmentName(std::string_view name) {
@@ -315,9 +333,11 @@ std::optional<std::string> refusal(const ConfigDirective& directive) {
   if (name == "http-proxy" && words.size() > 3 && words[3] != "auto" && words[3] != "auto-nct") return withFile(3);
   if (name == "socks-proxy" && words.size() > 3) return withFile(3);
   if (name == "dev-node" && words.size() > 1 && words[1].find_first_of("/\\") != std::string::npos) return withFile(1);
+  // setenv-safe puts "OPENVPN_" before the name, which no program reads.
   if ((name == "setenv" || name == "setenv-safe") && (words.size() < 2 || !isEnvironmentName(words[1]))) {
     return name + (words.size() > 1 ? " " + words[1] : "");
   }
+  if (name == "setenv" && !isHarmlessVariable(words[1])) return name + " " + words[1];
   if (name == "ignore-unknown-option") {
     for (size_t i = 1; i < words.size(); ++i) {
       if (!acceptedAsLine(words[i])) return name + " " + words[i];
@@ -338,6 +358,10 @@ std::optional<std::string> refusedIn(const std::vector<ConfigDirective>& directi
 std::optional<std::vector<ConfigDirective>> readOpenVpnConfig(std::string_view text) {
   if (text.find('\0') != std::string_view::npos) return std::nullopt;
   const auto lines = fgetsLines(text);
+  // A piece that filled the buffer without reaching its line's end.
+  for (const auto line : lines) {
+    if (line.size() >= kLineBytes && !line.ends_with('\n')) return std::nullopt;
+  }
   std::vector<ConfigDirective> directives;
   size_t next = 0;
   if (!readDirectives(lines, next, true, directives)) return std::nullopt;

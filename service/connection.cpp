@@ -15,22 +15,32 @@ std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadlin
   return std::max(left, std::chrono::milliseconds(0));
 }
 
+std::string clientForLog(const Requester& requester) {
+  return (requester.name.empty() ? std::string("unknown client") : escapeControlBytes(requester.name)) + ": ";
+}
+
 std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request,
                           const Requester& requester) {
+  const std::string asked = clientForLog(requester) + requestForLog(request);
   std::string reply;
   try {
     reply = dispatcher.dispatch(request, requester);
   } catch (const std::exception& e) {
     reply = "ERR internal";
-    log.write(requestForLog(request) + " failed: " + e.what());
+    log.write(asked + " failed: " + e.what());
     return reply + "\n";
   } catch (...) {
     reply = "ERR internal";
-    log.write(requestForLog(request) + " failed");
+    log.write(asked + " failed");
     return reply + "\n";
   }
-  log.write(requestForLog(request) + " -> " + reply);
+  log.write(asked + " -> " + reply);
   return reply + "\n";
+}
+
+std::string busyReply(ServiceLog& log, std::string_view request, const Requester& requester) {
+  log.write(clientForLog(requester) + requestForLog(request) + " -> ERR busy");
+  return "ERR busy\n";
 }
 
 }  // namespace vlvpn::service

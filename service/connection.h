@@ -32,11 +32,18 @@ std::chrono::milliseconds timeLeft(std::chrono::steady_clock::time_point deadlin
 // kMaxRequestBytes bytes have.
 bool isRequestComplete(std::string_view received);
 
-// Dispatches the request and logs "<request> -> <reply>"; returns the reply
-// line with its LF. Nothing escapes: a failure inside a command answers
-// "ERR internal" and is logged once.
+// Dispatches the request and logs "<client>: <request> -> <reply>"; returns
+// the reply line with its LF. Nothing escapes: a failure inside a command
+// answers "ERR internal" and is logged once.
 std::string answerRequest(Dispatcher& dispatcher, ServiceLog& log, std::string_view request,
                           const Requester& requester = {});
+
+// "<client>: " for a log line; "unknown client: " when it has no name.
+std::string clientForLog(const Requester& requester);
+
+// The answer to a request that found kMaxWaiting others waiting for a
+// worker: "ERR busy", logged like any other, with nothing run.
+std::string busyReply(ServiceLog& log, std::string_view request, const Requester& requester);
 
 // Everything a connection thread uses. Threads still serving a client at
 // shutdown are not waited for, so they share ownership of it.
@@ -52,6 +59,10 @@ inline constexpr size_t kMaxReading = 512;
 // Threads that run complete requests; commands take the command lock one at
 // a time anyway.
 inline constexpr size_t kWorkers = 8;
+// Complete requests waiting for a worker. Each holds its connection, so a
+// flood of them would take every descriptor the service may open and leave
+// none for PING; past this many a newcomer is answered "ERR busy" at once.
+inline constexpr size_t kMaxWaiting = 256;
 
 // Complete requests, handed from the listening thread to the workers.
 template <class Item>
@@ -61,6 +72,15 @@ class RequestQueue {
     std::lock_guard lock(mutex_);
     queue_.push_back(std::move(item));
     ready_.notify_one();
+  }
+  // Queues `item` unless `limit` items are waiting already; false then, and
+  // `item` is left to the caller.
+  bool tryPush(Item& item, size_t limit) {
+    std::lock_guard lock(mutex_);
+    if (queue_.size() >= limit) return false;
+    queue_.push_back(std::move(item));
+    ready_.notify_one();
+    return true;
   }
   // False once closed and drained.
   bool pop(Item& item) {

@@ -40,6 +40,9 @@ struct Requester {
   std::optional<uint32_t> gid;
   std::shared_ptr<void> token;
   std::optional<OsError> unknownIdentity;
+  // Who it is, for the log: "uid 1000", "DOMAIN\\user", "pid 4242"; empty
+  // when the transport could not tell.
+  std::string name = {};
 };
 
 // The commands' real work, always called with the command lock held.

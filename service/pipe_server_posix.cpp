@@ -16,6 +16,7 @@
 #include "common/posix/unique_fd.h"
 #include "common/posix/wait_fd.h"
 #include "service/pipe_server.h"
+#include "service/socket_peer_posix.h"
 #include "service/stop_signal_posix.h"
 
 namespace vlvpn::service {
@@ -39,12 +40,23 @@ struct Connection {
   Requester requester;  // from the socket's peer credentials
 };
 
-Requester peerOf(int fd) {
+}  // namespace
+
+Requester socketPeer(int fd) {
   ucred peer{};
   socklen_t length = sizeof peer;
-  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return {};
-  return {peer.uid, peer.gid, {}, {}};
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) {
+    // Files would otherwise be read, and the log written, with the service's rights.
+    Requester unknown;
+    unknown.unknownIdentity = OsError{"getsockopt(SO_PEERCRED)", static_cast<uint32_t>(errno)};
+    return unknown;
+  }
+  Requester requester{peer.uid, peer.gid, {}, {}};
+  requester.name = "uid " + std::to_string(peer.uid);
+  return requester;
 }
+
+namespace {
 
 // The socket is non-blocking: a reply that fits its buffer (every reply
 // does) goes out at once, and only a full buffer is waited on.
@@ -144,11 +156,12 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
   const auto stillToRead = [&](Connection& connection, bool readable) {
     if (readable && !readMore(connection)) return false;
     if (isRequestComplete(connection.request)) {
+      connection.requester = socketPeer(connection.fd.get());
       if (Dispatcher::isHealthCheck(connection.request)) {
         answer(*context, connection);  // lock-free, and its reply fits the socket's buffer
-      } else {
-        connection.requester = peerOf(connection.fd.get());
-        queue->push(std::move(connection));
+      } else if (!queue->tryPush(connection, kMaxWaiting)) {
+        writeReply(connection.fd.get(), busyReply(context->log, connection.request, connection.requester),
+                   connection.deadline);
       }
       return false;
     }

@@ -130,14 +130,37 @@ Result<std::shared_ptr<void>, OsError> clientToken(HANDLE pipe) {
   return std::shared_ptr<void>(token, CloseHandle);
 }
 
+// "DOMAIN\\user" of a token, for the log; "" when it cannot be read.
+std::string accountOf(HANDLE token) {
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return {};
+  wchar_t name[256], domain[256];
+  DWORD nameSize = 256, domainSize = 256;
+  SID_NAME_USE use;
+  if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &nameSize, domain, &domainSize,
+                         &use)) {
+    return {};
+  }
+  return utf8FromWide(std::wstring(domain) + L"\\" + name);
+}
+
+// A client not asked for its token (a health check) is named by its process.
+std::string clientProcessOf(HANDLE pipe) {
+  ULONG pid = 0;
+  return GetNamedPipeClientProcessId(pipe, &pid) ? "pid " + std::to_string(pid) : std::string();
+}
+
 void answer(ServerContext& context, CompleteRequest& complete) {
   Requester requester;
   auto token = clientToken(complete.pipe.get());
   if (token) {
     requester.token = std::move(token).value();
+    requester.name = accountOf(requester.token.get());
   } else {
     requester.unknownIdentity = token.error();
   }
+  if (requester.name.empty()) requester.name = clientProcessOf(complete.pipe.get());
   writeReply(complete.pipe.get(), answerRequest(context.dispatcher, context.log, complete.request, requester),
              complete.deadline);
   waitForClientToClose(complete.pipe.get(), complete.deadline);
@@ -295,13 +318,25 @@ bool runPipeServer(std::shared_ptr<ServerContext> context) {
         if (Dispatcher::isHealthCheck(connection.request)) {
           // Lock-free, and its reply fits the pipe's buffer; the connection
           // stays here until the client closes it or its time is up.
-          writeReply(connection.pipe.get(), answerRequest(context->dispatcher, context->log, connection.request),
+          Requester requester;
+          requester.name = clientProcessOf(connection.pipe.get());
+          writeReply(connection.pipe.get(),
+                     answerRequest(context->dispatcher, context->log, connection.request, requester),
                      connection.deadline);
           connection.answered = true;
         } else {
-          queue->push({std::move(connection.pipe), std::move(connection.request), connection.deadline});
-          it = reading.erase(it);
-          continue;
+          CompleteRequest complete{std::move(connection.pipe), std::move(connection.request), connection.deadline};
+          if (queue->tryPush(complete, kMaxWaiting)) {
+            it = reading.erase(it);
+            continue;
+          }
+          // Too many waiting: answered here, and the connection kept until
+          // the client closes it or its time is up, like a health check's.
+          Requester requester;
+          requester.name = clientProcessOf(complete.pipe.get());
+          connection.pipe = std::move(complete.pipe);
+          writeReply(connection.pipe.get(), busyReply(context->log, complete.request, requester), connection.deadline);
+          connection.answered = true;
         }
       }
       if (connection.answered) connection.request.clear();  // anything after the request is ignored

@@ -29,11 +29,14 @@ std::string escapeControlBytes(std::string_view text) {
 }
 
 std::string requestForLog(std::string_view request) {
-  std::string text(trimSpace(request));
+  const std::string_view trimmed = trimSpace(request);
+  std::string text(trimmed.substr(0, kLoggedRequestBytes));
   for (char& c : text) {
     if (c == '\t') c = ' ';
   }
-  return escapeControlBytes(text);
+  std::string logged = escapeControlBytes(text);
+  if (trimmed.size() > kLoggedRequestBytes) logged += " [cut: " + std::to_string(trimmed.size()) + " bytes]";
+  return logged;
 }
 
 }  // namespace vlvpn::service

@@ -1,6 +1,7 @@
 // Text helpers of the service's protocol.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -10,7 +11,10 @@ namespace vlvpn::service {
 std::string_view trimSpace(std::string_view text);
 
 // A request as one log line: trimmed, tabs as spaces, and every other byte
-// below 0x20 (and DEL) as \xNN, so no request can start a line of its own.
+// below 0x20 (and DEL) as \xNN, so no request can start a line of its own;
+// cut after kLoggedRequestBytes bytes with a mark that says so, so that no
+// client can wash everyone else's requests out of the rotated log.
+inline constexpr size_t kLoggedRequestBytes = 512;
 std::string requestForLog(std::string_view request);
 
 // Control bytes as \xNN; for paths and other request text quoted in the log.

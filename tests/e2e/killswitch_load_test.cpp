@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,7 @@ struct Client {
 
 struct LoadResult {
   size_t answered = 0;
+  size_t busy = 0;  // of those answered: "ERR busy", with more than kMaxWaiting ahead of them
   size_t wrong = 0;
   size_t unconnected = 0;
   std::string firstWrong;
@@ -88,8 +90,12 @@ LoadResult runLoad(const std::string& endpoint, size_t concurrent, size_t total)
       }
       if (n < 0 && errno == EAGAIN) continue;
       // The service closed the connection: the reply is all there is.
+      const bool healthCheck = client.exchange->reply == "PONG\n";
       if (client.received == client.exchange->reply) {
         ++result.answered;
+      } else if (client.received == "ERR busy\n" && !healthCheck) {
+        ++result.answered;
+        ++result.busy;
       } else {
         if (result.wrong++ == 0) result.firstWrong = client.exchange->request + " -> [" + client.received + "]";
       }
@@ -109,6 +115,58 @@ TEST(KillSwitchServiceUnderLoad, AThousandClientsAtOnceGetAHundredThousandRightA
   EXPECT_EQ(result.unconnected, 0u);
   EXPECT_EQ(service.request("PING"), "PONG");
   EXPECT_EQ(service.stop(), 0);
+}
+
+// PING on a connection of its own, given `timeoutMs` for the reply.
+bool pingAnsweredWithin(const std::string& endpoint, int timeoutMs) {
+  UniqueFd fd = connectUnixSocket(endpoint);
+  if (!fd || ::send(fd.get(), "PING\n", 5, MSG_NOSIGNAL) != 5) return false;
+  pollfd entry{fd.get(), POLLIN, 0};
+  char reply[16] = {};
+  return ::poll(&entry, 1, timeoutMs) > 0 && ::recv(fd.get(), reply, sizeof reply, 0) == 5 &&
+         std::string_view(reply, 5) == "PONG\n";
+}
+
+// Thousands of commands at once from one user: past kMaxWaiting waiting
+// for the command lock, a newcomer is told "ERR busy" and let go, so the
+// service's descriptors (1,024 under systemd) never run out and PING is
+// answered throughout.
+TEST(KillSwitchServiceUnderLoad, AFloodOfCommandsIsBoundedAndPingStaysAnswered) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make network namespaces");
+  NetworkNamespace space("flood");  // the commands change its firewall, not the machine's
+  TempDir scratch;
+  std::vector<std::string> wrapper = space.wrapper();
+  wrapper.insert(wrapper.end(), {"/usr/bin/prlimit", "--nofile=1024:1024"});  // as systemd starts it
+  KillSwitchService service(scratch.path(), wrapper);
+  ASSERT_TRUE(service.waitUntilAnswering());
+  // Each command runs nftables under the command lock, far slower than
+  // connections come in.
+  std::vector<UniqueFd> flood;
+  int pingsMissed = 0;
+  for (int i = 0; i < 3000; ++i) {
+    UniqueFd fd = connectUnixSocket(service.endpoint);
+    if (!fd) break;
+    const std::string request = i % 2 ? "DISABLE\n" : "UNBLOCK_IPV6\n";
+    ::send(fd.get(), request.data(), request.size(), MSG_NOSIGNAL);
+    flood.push_back(std::move(fd));
+    if (i % 250 == 249 && !pingAnsweredWithin(service.endpoint, 1000)) ++pingsMissed;
+  }
+  EXPECT_EQ(pingsMissed, 0) << "PING answered within a second all through the flood";
+  size_t busy = 0, done = 0;
+  for (auto& fd : flood) {
+    char buffer[64];
+    pollfd entry{fd.get(), POLLIN, 0};
+    if (::poll(&entry, 1, 20000) <= 0) continue;
+    const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+    if (n <= 0) continue;
+    const std::string reply(buffer, static_cast<size_t>(n));
+    if (reply == "ERR busy\n") ++busy;
+    if (reply == "OK\n" || reply == "ERR busy\n") ++done;
+  }
+  EXPECT_EQ(done, flood.size()) << "every request answered, one way or the other";
+  EXPECT_GT(busy, 0u) << "more came than may wait";
+  EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK STOPPED") << "served again once the flood is over";
+  std::printf("a flood of %zu commands: %zu answered ERR busy\n", flood.size(), busy);
 }
 
 TEST(KillSwitchServiceUnderLoad, FiveHundredSilentClientsLeavePingAnswered) {

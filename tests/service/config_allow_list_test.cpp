@@ -76,6 +76,23 @@ TEST(ConfigAllowList, RefusesWhatLoadsCodeWritesOrReadsFiles) {
       {"<connection>\nremote a 1\nplugin x\n</connection>\n", "plugin"},
       {"<connection>\n<connection>\nremote a 1\n</connection>\n", "<connection> that cannot be read"},
       {"Client\n", "Client"},  // names are case-sensitive, as OpenVPN reads them
+      // A server for others, listening with the service's rights.
+      {"mode server\ntls-server\nifconfig 10.9.0.1 10.9.0.2\nport 53\n", "mode"},
+      {"server 10.9.0.0 255.255.255.0\n", "server"},
+      {"server-bridge\n", "server-bridge"},
+      {"tls-server\n", "tls-server"},
+      {"push \"route 10.0.0.0 255.0.0.0\"\n", "push"},
+      {"push-reset\n", "push-reset"},
+      {"ifconfig-pool 10.9.0.2 10.9.0.9\n", "ifconfig-pool"},
+      {"client-to-client\n", "client-to-client"},
+      {"duplicate-cn\n", "duplicate-cn"},
+      {"setenv opt mode server\n", "mode"},
+      // Variables that programs OpenVPN starts would read.
+      {"setenv PATH /tmp/bin\n", "setenv PATH"},
+      {"setenv SystemRoot C:\\\\Users\\\\me\n", "setenv SystemRoot"},
+      {"setenv LD_PRELOAD /tmp/x.so\n", "setenv LD_PRELOAD"},
+      {"setenv path C:\\\\x\n", "setenv path"},
+      {"setenv UV_\n", "setenv UV_"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.config));
@@ -97,7 +114,21 @@ TEST(ConfigAllowList, ReadsLinesAsOpenVpnDoesSoNoSpellingHidesADirective) {
       {"setenv opt", "setenv opt plugin x\n", "plugin"},
       {"setenv opt twice", "setenv opt setenv opt up /tmp/x\n", "up"},
       {"setenv opt alone", "setenv opt\n", std::nullopt},
-      {"a line longer than OpenVPN's buffer goes on as the next line", longLine + "plugin /tmp/evil.so\n", "plugin"},
+      {"a line longer than OpenVPN's buffer goes on as the next line", longLine + "plugin /tmp/evil.so\n", ""},
+      {"a comment filling the buffer, a directive behind it", "#" + std::string(254, 'x') + "# plugin x\n", ""},
+      // OpenVPN splits a <connection> block's lines at other places than its
+      // top level: a proxy with a credentials file hidden behind a comment.
+      {"a long line in a <connection> block",
+       "<connection>\nremote a 1\n#" + std::string(254, 'x') + "# http-proxy 127.0.0.1 8080 /root/secret basic\n"
+       "</connection>\n",
+       ""},
+      {"a long line in a data block", "<ca>\n" + std::string(300, 'A') + "\n</ca>\n", ""},
+      {"a line of 254 bytes is read whole", "#" + std::string(253, 'x') + "\nclient\n", std::nullopt},
+      {"so is one of 254 bytes with CR", "#" + std::string(252, 'x') + "\r\nclient\n", std::nullopt},
+      {"but not one of 255", "#" + std::string(254, 'x') + "\nclient\n", ""},
+      {"nor one of 255 at the end of the text", "client\n#" + std::string(254, 'x'), ""},
+      {"harmless variables", "setenv CLIENT_CERT 0\nsetenv UV_ID 1\nsetenv PUSH_PEER_INFO 1\nsetenv-safe PATH x\n",
+       std::nullopt},
       {"quoted", "\"plugin\" x\n", "plugin"},
       {"single-quoted", "'plugin' x\n", "plugin"},
       {"a bad backslash, which OpenVPN refuses", "plu\\gin x\n", ""},
@@ -110,7 +141,7 @@ TEST(ConfigAllowList, ReadsLinesAsOpenVpnDoesSoNoSpellingHidesADirective) {
       {"a tag with more words opens no block", "<ca> x\n", "<ca>"},
       {"a block closes on the first line beginning with its tag", "<ca>\nx\n</ca> trailing\nplugin y\n", "plugin"},
       {"a long line inside a block closes it where OpenVPN's buffer ends",
-       "<ca>\n" + std::string(255, 'A') + "</ca>\nplugin /tmp/evil.so\n", "plugin"},
+       "<ca>\n" + std::string(255, 'A') + "</ca>\nplugin /tmp/evil.so\n", ""},
       {"a closing tag behind white space is read differently by versions", "<ca>\nx\n  </ca>\nplugin y\n</ca>\n", ""},
       {"a block never closed", "<ca>\nx\n", ""},
       {"a quote left open", "remote \"vpn.example 1194\n", ""},

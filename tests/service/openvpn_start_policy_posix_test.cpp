@@ -1,3 +1,4 @@
+#include <sys/socket.h>
 // Linux rules of the start policy: links and ownership.
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,12 +8,36 @@
 #include <fstream>
 
 #include "service/openvpn_start_policy.h"
+#include "service/socket_peer_posix.h"
 #include "service/supervised_process.h"
 #include "service/user_files.h"
 #include "tests/support/temp_dir.h"
 
 namespace vlvpn::service {
 namespace {
+
+// A client the kernel cannot vouch for gets no file read with the
+// service's rights: it has no uid and says why.
+TEST(SocketPeer, IsTheKernelsWordOrAReasonWhyNot) {
+  int pair[2];
+  ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+  const Requester peer = socketPeer(pair[0]);
+  EXPECT_EQ(peer.uid, ::getuid());
+  EXPECT_EQ(peer.name, "uid " + std::to_string(::getuid()));
+  EXPECT_FALSE(peer.unknownIdentity);
+  ::close(pair[0]);
+  ::close(pair[1]);
+
+  int notSocket[2];
+  ASSERT_EQ(::pipe(notSocket), 0);
+  const Requester unknown = socketPeer(notSocket[0]);
+  EXPECT_FALSE(unknown.uid);
+  ASSERT_TRUE(unknown.unknownIdentity);
+  EXPECT_EQ(unknown.unknownIdentity->api, "getsockopt(SO_PEERCRED)");
+  EXPECT_EQ(unknown.unknownIdentity->code, static_cast<uint32_t>(ENOTSOCK));
+  ::close(notSocket[0]);
+  ::close(notSocket[1]);
+}
 
 TEST(StartPolicyPosix, TheServicesOpenVpnCarriesTheMarkTheFilterSetsLetThrough) {
   EXPECT_EQ(serviceOpenVpnArguments(),

@@ -133,7 +133,18 @@ TEST_F(SupervisorTest, AHugeConfigurationIsRefusedUnread) {
   std::filesystem::resize_file(profile / "home.ovpn", kMaxUserFileBytes + 1);
   EXPECT_EQ(supervisor.start(exe(), args()), "ERR config_not_allowed");
   std::filesystem::resize_file(profile / "home.ovpn", 0);
-  std::ofstream(profile / "home.ovpn", std::ios::binary) << "client\n" << std::string(kMaxUserFileBytes - 7, '#');
+  {
+    // Comment lines of 99 bytes and their LFs, up to exactly the limit.
+    std::ofstream config(profile / "home.ovpn", std::ios::binary);
+    config << "client\n";
+    size_t written = 7;
+    while (written + 100 <= kMaxUserFileBytes) {
+      config << std::string(99, '#') << '\n';
+      written += 100;
+    }
+    config << std::string(kMaxUserFileBytes - written, '#');
+  }
+  ASSERT_EQ(std::filesystem::file_size(profile / "home.ovpn"), kMaxUserFileBytes);
   EXPECT_EQ(supervisor.start(exe(), args()), "OK 1000") << "exactly the limit is read";
 }
 

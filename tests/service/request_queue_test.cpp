@@ -48,6 +48,47 @@ struct Rig {
   }
 };
 
+TEST(RequestQueue, TakesNoMoreThanItsLimitAndLeavesTheRestToTheCaller) {
+  RequestQueue<std::unique_ptr<int>> queue;
+  for (int i = 0; i < 3; ++i) {
+    auto item = std::make_unique<int>(i);
+    EXPECT_TRUE(queue.tryPush(item, 3));
+    EXPECT_EQ(item, nullptr) << "taken";
+  }
+  auto extra = std::make_unique<int>(3);
+  EXPECT_FALSE(queue.tryPush(extra, 3));
+  ASSERT_NE(extra, nullptr) << "still the caller's, to answer";
+  EXPECT_EQ(*extra, 3);
+  std::unique_ptr<int> first;
+  ASSERT_TRUE(queue.pop(first));
+  EXPECT_EQ(*first, 0);
+  EXPECT_TRUE(queue.tryPush(extra, 3)) << "room again once one was taken";
+}
+
+// Every line names who asked, and no request can fill the log: one client's
+// long requests cannot rotate everyone else's out of it.
+TEST(RequestQueue, TheLogNamesTheClientAndCutsLongRequests) {
+  Rig rig;
+  Requester alice;
+  alice.name = "uid 1000";
+  EXPECT_EQ(answerRequest(rig.dispatcher, rig.log, "OPENVPN_STATUS\n", alice), "OK STOPPED\n");
+  EXPECT_EQ(answerRequest(rig.dispatcher, rig.log, "BOGUS " + std::string(60000, 'x') + "\n", alice),
+            "ERR unknown_command\n");
+  EXPECT_EQ(answerRequest(rig.dispatcher, rig.log, "PING\n"), "PONG\n");
+  Requester forged;
+  forged.name = "uid 0\nuid 0: ENABLE";
+  answerRequest(rig.dispatcher, rig.log, "PING\n", forged);
+  EXPECT_EQ(busyReply(rig.log, "DISABLE\n", alice), "ERR busy\n");
+  const std::string log = readFileBytes(rig.folder.path() / "killswitch.log").value_or("");
+  EXPECT_NE(log.find(" uid 1000: OPENVPN_STATUS -> OK STOPPED\r\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" uid 1000: BOGUS " + std::string(506, 'x') + " [cut: 60006 bytes] -> ERR unknown_command\r\n"),
+            std::string::npos);
+  EXPECT_NE(log.find(" unknown client: PING -> PONG\r\n"), std::string::npos);
+  EXPECT_NE(log.find(" uid 0\\x0Auid 0: ENABLE: PING -> PONG\r\n"), std::string::npos) << "a name cannot start a line";
+  EXPECT_NE(log.find(" uid 1000: DISABLE -> ERR busy\r\n"), std::string::npos);
+  EXPECT_LT(log.size(), 2000u);
+}
+
 TEST(RequestQueue, AnswersEveryRequestOnceFromManyProducers) {
   auto rig = std::make_shared<Rig>();
   startWorkers(rig->context, rig->queue, [rig](ServerContext&, int item) { rig->serve(item); });
