@@ -27,15 +27,7 @@ std::vector<uint32_t> parseAddressList(const std::string& list) {
   return addresses;
 }
 
-std::string startOpenVpnForm(ServiceCommands& commands, std::string_view t, const Requester& requester) {
-  const size_t firstTab = t.find('\t');
-  if (firstTab == std::string_view::npos) return "ERR bad_format";
-  const size_t secondTab = t.find('\t', firstTab + 1);
-  if (secondTab == std::string_view::npos) return "ERR bad_format";
-  const std::string exe(t.substr(firstTab + 1, secondTab - firstTab - 1));
-  const std::string args(t.substr(secondTab + 1));
-  return commands.startOpenVpn(exe, args, requester);
-}
+bool isStartForm(std::string_view t) { return t.size() >= kStartForm.size() && t.substr(0, kStartForm.size()) == kStartForm; }
 
 std::string codeReply(uint32_t code) { return code == 0 ? "OK" : "ERR " + std::to_string(code); }
 
@@ -68,8 +60,28 @@ KillSwitchRequest parseEnableArguments(std::string_view afterCommandWord) {
 std::string Dispatcher::dispatch(std::string_view request, const Requester& requester) {
   const std::string_view t = trimSpace(request);
   if (isHealthCheck(t)) return "PONG";
+  // Only the prefix is compared: OPENVPN_STARTX<tab>... is the same form.
+  if (isStartForm(t)) return startOpenVpn(t, requester);
   std::lock_guard lock(commandLock_);
   return dispatchLocked(t, requester);
+}
+
+std::string Dispatcher::startOpenVpn(std::string_view t, const Requester& requester) {
+  const size_t firstTab = t.find('\t');
+  if (firstTab == std::string_view::npos) return "ERR bad_format";
+  const size_t secondTab = t.find('\t', firstTab + 1);
+  if (secondTab == std::string_view::npos) return "ERR bad_format";
+  {
+    std::lock_guard lock(commandLock_);
+    if (shutDown_) return "ERR stopping";
+  }
+  const std::string exe(t.substr(firstTab + 1, secondTab - firstTab - 1));
+  const std::string args(t.substr(secondTab + 1));
+  auto prepared = commands_.prepareOpenVpnStart(exe, args, requester);
+  if (auto* refused = std::get_if<std::string>(&prepared)) return *refused;
+  std::lock_guard lock(commandLock_);
+  if (shutDown_) return "ERR stopping";
+  return commands_.startOpenVpn(std::get<std::unique_ptr<PreparedStart>>(std::move(prepared)));
 }
 
 bool Dispatcher::isHealthCheck(std::string_view request) {
@@ -77,12 +89,8 @@ bool Dispatcher::isHealthCheck(std::string_view request) {
   return t == "PING" || t == "ping" || t == "Ping";
 }
 
-std::string Dispatcher::dispatchLocked(std::string_view t, const Requester& requester) {
+std::string Dispatcher::dispatchLocked(std::string_view t, const Requester&) {
   if (shutDown_) return "ERR stopping";
-  // Only the prefix is compared: OPENVPN_STARTX<tab>... is the same form.
-  if (t.size() >= kStartForm.size() && t.substr(0, kStartForm.size()) == kStartForm) {
-    return startOpenVpnForm(commands_, t, requester);
-  }
 
   std::istringstream words{std::string(t)};
   std::string word;

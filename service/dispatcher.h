@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "common/result.h"
@@ -45,7 +46,16 @@ struct Requester {
   std::string name = {};
 };
 
-// The commands' real work, always called with the command lock held.
+// What an OPENVPN_START needs once its checks passed and the user's files
+// were read; what it holds is the commands' own.
+struct PreparedStart {
+  virtual ~PreparedStart() = default;
+};
+// The whole reply when the start is refused, else the start to run.
+using StartPreparation = std::variant<std::string, std::unique_ptr<PreparedStart>>;
+
+// The commands' real work, called with the command lock held; only
+// prepareOpenVpnStart runs without it.
 class ServiceCommands {
  public:
   virtual ~ServiceCommands() = default;
@@ -54,8 +64,13 @@ class ServiceCommands {
   virtual void disableKillSwitch() = 0;
   virtual uint32_t blockIpv6() = 0;
   virtual void unblockIpv6() = 0;
-  // The whole reply: "OK <pid>" or "ERR ...".
-  virtual std::string startOpenVpn(const std::string& exe, const std::string& args, const Requester& requester) = 0;
+  // OPENVPN_START in two steps, so that a user's slow files hold up no one
+  // else's command: first the checks and the reading of the user's files,
+  // without the command lock; then, with it, the start, whose reply is
+  // "OK <pid>" or "ERR ...".
+  virtual StartPreparation prepareOpenVpnStart(const std::string& exe, const std::string& args,
+                                               const Requester& requester) = 0;
+  virtual std::string startOpenVpn(std::unique_ptr<PreparedStart> prepared) = 0;
   virtual void stopOpenVpn() = 0;
   // "OK RUNNING <pid>" or "OK STOPPED".
   virtual std::string openVpnStatus() = 0;
@@ -89,6 +104,7 @@ class Dispatcher {
 
  private:
   std::string dispatchLocked(std::string_view command, const Requester& requester);
+  std::string startOpenVpn(std::string_view request, const Requester& requester);
 
   ServiceCommands& commands_;
   const std::string instance_;

@@ -26,8 +26,26 @@ std::string OpenVpnSupervisor::refuse(const char* reply, const std::string& why)
   return reply;
 }
 
+namespace {
+
+struct CheckedStart final : PreparedStart {
+  std::string exe;
+  OpenedFile executable;
+  OpenVpnArguments arguments;
+  UserProfileFiles files;
+  std::filesystem::path privateConfig;
+};
+
+}  // namespace
+
 std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& args, const Requester& requester) {
-  if (exe.empty()) return "ERR empty_exe";
+  auto prepared = prepare(exe, args, requester);
+  if (auto* refused = std::get_if<std::string>(&prepared)) return *refused;
+  return launch(std::get<std::unique_ptr<PreparedStart>>(std::move(prepared)));
+}
+
+StartPreparation OpenVpnSupervisor::prepare(const std::string& exe, const std::string& args, const Requester& requester) {
+  if (exe.empty()) return std::string("ERR empty_exe");
   // What can be decided from the words alone comes first: no path a user
   // names is looked at with the service's rights before it passed.
   if (!isInAllowedFolder(exe, settings_.allowedFolders)) return refuse("ERR exe_not_allowed", exe);
@@ -59,8 +77,14 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
   // as the user, so nothing the user could not read reaches their server.
   auto files = openUserProfileFiles(requester, *arguments);
   if (!files) {
-    return refuse("ERR config_not_allowed", arguments->configPath + " cannot be read (" + files.error().api + " " +
-                                                std::to_string(files.error().code) + ")");
+    const std::string why = arguments->configPath + " cannot be read (" + files.error().api + " " +
+                            std::to_string(files.error().code) + ")";
+    // A reader that did not finish in time was ended: say so in the reply.
+    if (files.error().code == kUserFilesTimedOut) {
+      log_.write("config_not_allowed: " + escapeControlBytes(why));
+      return "ERR " + std::to_string(kUserFilesTimedOut);
+    }
+    return refuse("ERR config_not_allowed", why);
   }
   if (auto directive = refusedDirective(files.value().config)) {
     return refuse("ERR config_not_allowed", arguments->configPath + ": " + *directive);
@@ -68,25 +92,39 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
   const auto privateConfig = settings_.dataPath(kPrivateConfigName);
   if (privateConfig.empty()) return refuse("ERR config_not_allowed", "no service data folder for the checked copy");
 
+  auto checked = std::make_unique<CheckedStart>();
+  checked->exe = exe;
+  checked->executable = std::move(executable).value();
+  checked->arguments = std::move(*arguments);
+  checked->files = std::move(files).value();
+  checked->privateConfig = privateConfig;
+  return checked;
+}
+
+std::string OpenVpnSupervisor::launch(std::unique_ptr<PreparedStart> prepared) {
+  auto& checked = static_cast<CheckedStart&>(*prepared);
+  const std::string& exe = checked.exe;
+  auto& files = checked.files;
+  const auto& privateConfig = checked.privateConfig;
   // The previous OpenVPN goes before the copies are written: its end takes
   // its credentials copy with it, which must not be the new one.
   stop();
-  if (auto failed = writeCopy(privateConfig, files.value().config)) return *failed;
+  if (auto failed = writeCopy(privateConfig, files.config)) return *failed;
   const auto privateCredentials = settings_.dataPath(kPrivateCredentialsName);
-  if (files.value().credentials) {
-    if (auto failed = writeCopy(privateCredentials, *files.value().credentials)) return *failed;
+  if (files.credentials) {
+    if (auto failed = writeCopy(privateCredentials, *files.credentials)) return *failed;
   }
 
-  OpenVpnArguments launched = *arguments;
+  OpenVpnArguments launched = checked.arguments;
   launched.configPath = utf8FromPath(privateConfig);
-  if (files.value().credentials) launched.credentialsPath = utf8FromPath(privateCredentials);
+  if (files.credentials) launched.credentialsPath = utf8FromPath(privateCredentials);
   // OpenVPN writes the log the service opened for the user: through the
   // name childLogPath() gives it, or as its standard output where there is
   // no such name.
-  if (files.value().log) launched.logPath = childLogPath();
+  if (files.log) launched.logPath = childLogPath();
   LaunchSpec spec;
   spec.exe = exe;
-  spec.exeFile = executable.value().native();
+  spec.exeFile = checked.executable.native();
   spec.argumentString = formatOpenVpnArguments(launched);
   spec.argumentVector = openVpnArgumentVector(launched);
   for (const auto& word : serviceOpenVpnArguments()) {
@@ -94,7 +132,7 @@ std::string OpenVpnSupervisor::start(const std::string& exe, const std::string& 
     spec.argumentVector.push_back(word);
   }
   spec.outputFile = settings_.dataPath(kOutputLogName);
-  spec.logFile = files.value().log.native();
+  spec.logFile = files.log.native();
   if (!spec.outputFile.empty()) rotateIfLarger(spec.outputFile);
 
   auto started = launcher_->launch(spec);

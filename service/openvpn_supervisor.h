@@ -35,8 +35,16 @@ class OpenVpnSupervisor {
   // or "ERR <code>". Refusals leave a running child alone; a start ends it.
   // The profile's files are read as `requester` (where known), and OpenVPN
   // gets private copies of the configuration and the credentials and the
-  // log opened for that user.
+  // log opened for that user. prepare() then launch().
   std::string start(const std::string& exe, const std::string& args, const Requester& requester = {});
+
+  // The first step, which touches no child and may run beside any command:
+  // every check, the executable held and the user's files read. The reply
+  // when refused.
+  StartPreparation prepare(const std::string& exe, const std::string& args, const Requester& requester);
+  // The second, under the command lock: the old child ended, the private
+  // copies written, the new one started.
+  std::string launch(std::unique_ptr<PreparedStart> prepared);
   // Ends the child, if any, and forgets it.
   void stop();
   // "OK RUNNING <pid>" or "OK STOPPED"; a child found ended is forgotten.

@@ -15,8 +15,12 @@ class KillSwitchCommands final : public ServiceCommands {
   void disableKillSwitch() override { engine_.disableKillSwitch(); }
   uint32_t blockIpv6() override { return engine_.blockIpv6(); }
   void unblockIpv6() override { engine_.unblockIpv6(); }
-  std::string startOpenVpn(const std::string& exe, const std::string& args, const Requester& requester) override {
-    return supervisor_.start(exe, args, requester);
+  StartPreparation prepareOpenVpnStart(const std::string& exe, const std::string& args,
+                                       const Requester& requester) override {
+    return supervisor_.prepare(exe, args, requester);
+  }
+  std::string startOpenVpn(std::unique_ptr<PreparedStart> prepared) override {
+    return supervisor_.launch(std::move(prepared));
   }
   void stopOpenVpn() override { supervisor_.stop(); }
   std::string openVpnStatus() override { return supervisor_.status(); }

@@ -1,6 +1,8 @@
 // Files the service reads or writes for a user without trusting the user.
 #pragma once
 
+#include <chrono>
+
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -72,6 +74,13 @@ struct UserProfileFiles {
   OpenedFile log;
 };
 Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments);
+
+// How long reading a user's files may take. A reader that has not finished
+// by then (a file the user made block: a FIFO, an opportunistic lock never
+// released) is given up and the error's code is kUserFilesTimedOut
+// (ETIMEDOUT; Windows: ERROR_TIMEOUT).
+inline constexpr std::chrono::milliseconds kUserFilesDeadline{5000};
+extern const uint32_t kUserFilesTimedOut;
 
 // The configuration and the credentials read with the service's rights
 // (readPlainFile), and no log: what a request from no known user gets.

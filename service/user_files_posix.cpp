@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <grp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -6,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -14,6 +17,8 @@
 #include "service/user_files.h"
 
 namespace vlvpn::service {
+
+const uint32_t kUserFilesTimedOut = ETIMEDOUT;
 
 bool isFreeOfLinks(const std::filesystem::path& folder) {
   std::filesystem::path prefix;
@@ -130,9 +135,27 @@ bool sendAll(int socket, const void* data, size_t size) {
   return true;
 }
 
-bool receiveAll(int socket, void* data, size_t size) {
+using Clock = std::chrono::steady_clock;
+
+bool readableBy(int socket, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd entry{socket, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, static_cast<int>(left));
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+  }
+}
+
+// In the parent: every wait for the child ends by `deadline`.
+bool receiveAll(int socket, void* data, size_t size, Clock::time_point deadline) {
   char* bytes = static_cast<char*>(data);
   while (size > 0) {
+    if (!readableBy(socket, deadline)) {
+      errno = ETIMEDOUT;
+      return false;
+    }
     const ssize_t n = ::recv(socket, bytes, size, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
@@ -166,11 +189,17 @@ bool receiveAll(int socket, void* data, size_t size) {
     }
   }
   if (log) {
+    // Opened without blocking (a FIFO without a reader fails, one with a
+    // reader opens at once) and emptied only once it is known to be the
+    // user's plain file: truncating on open would empty whatever was swapped in.
     const int folder = openFolderNoFollow(*log);
     const int fd = folder < 0 ? -1
-                              : ::openat(folder, log->name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC,
+                              : ::openat(folder, log->name.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                                          0600);
     int error = fd < 0 ? errno : 0;
+    struct stat info {};
+    if (fd >= 0 && (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_nlink != 1)) error = EPERM;
+    if (fd >= 0 && !error && ::ftruncate(fd, 0) != 0) error = errno;
     char marker = error ? 'E' : 'L';
     msghdr message{};
     iovec part{&marker, 1};
@@ -192,23 +221,25 @@ bool receiveAll(int socket, void* data, size_t size) {
   ::_exit(0);
 }
 
-Result<std::string, OsError> receiveContent(int socket) {
+OsError readFailure() { return OsError{"read as user", static_cast<uint32_t>(errno == ETIMEDOUT ? ETIMEDOUT : EIO)}; }
+
+Result<std::string, OsError> receiveContent(int socket, Clock::time_point deadline) {
   int error = 0;
-  if (!receiveAll(socket, &error, sizeof error)) return OsError{"read as user", EIO};
+  if (!receiveAll(socket, &error, sizeof error, deadline)) return readFailure();
   if (error) return OsError{"open as user", static_cast<uint32_t>(error)};
   std::string content;
   for (;;) {
     uint32_t length = 0;
-    if (!receiveAll(socket, &length, sizeof length)) return OsError{"read as user", EIO};
+    if (!receiveAll(socket, &length, sizeof length, deadline)) return readFailure();
     if (length == 0) return content;
     if (length > 8192 || content.size() + length > kMaxUserFileBytes) return OsError{"read", EFBIG};
     const size_t old = content.size();
     content.resize(old + length);
-    if (!receiveAll(socket, content.data() + old, length)) return OsError{"read as user", EIO};
+    if (!receiveAll(socket, content.data() + old, length, deadline)) return readFailure();
   }
 }
 
-Result<OpenedFile, OsError> receiveDescriptor(int socket) {
+Result<OpenedFile, OsError> receiveDescriptor(int socket, Clock::time_point deadline) {
   char marker = 0;
   msghdr message{};
   iovec part{&marker, 1};
@@ -217,10 +248,11 @@ Result<OpenedFile, OsError> receiveDescriptor(int socket) {
   alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
   message.msg_control = control;
   message.msg_controllen = sizeof control;
+  if (!readableBy(socket, deadline)) return OsError{"read as user", ETIMEDOUT};
   if (::recvmsg(socket, &message, MSG_CMSG_CLOEXEC) != 1) return OsError{"recvmsg", EIO};
   if (marker != 'L') {
     int error = EIO;
-    receiveAll(socket, &error, sizeof error);
+    receiveAll(socket, &error, sizeof error, deadline);
     return OsError{"open as user", static_cast<uint32_t>(error)};
   }
   const cmsghdr* header = CMSG_FIRSTHDR(&message);
@@ -253,6 +285,7 @@ Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requeste
 
   int pair[2];
   if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair) != 0) return OsError{"socketpair", static_cast<uint32_t>(errno)};
+  const auto deadline = Clock::now() + kUserFilesDeadline;
   UniqueFd ours(pair[0]), theirs(pair[1]);
   const pid_t child = ::fork();
   if (child < 0) return OsError{"fork", static_cast<uint32_t>(errno)};
@@ -260,20 +293,22 @@ Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requeste
   theirs.reset();
 
   Result<UserProfileFiles, OsError> outcome = [&]() -> Result<UserProfileFiles, OsError> {
-    auto config = receiveContent(ours.get());
+    auto config = receiveContent(ours.get(), deadline);
     if (!config) return config.error();
     files.config = std::move(config).value();
     if (arguments.credentialsPath) {
-      auto credentials = receiveContent(ours.get());
+      auto credentials = receiveContent(ours.get(), deadline);
       if (!credentials) return credentials.error();
       files.credentials = std::move(credentials).value();
     }
-    auto opened = receiveDescriptor(ours.get());
+    auto opened = receiveDescriptor(ours.get(), deadline);
     if (!opened) return opened.error();
     files.log = std::move(opened).value();
     return std::move(files);
   }();
   ours.reset();  // a child still sending sees the end and exits
+  // One stuck in an open or a read the user arranged never ends by itself.
+  if (!outcome && outcome.error().code == ETIMEDOUT) ::kill(child, SIGKILL);
   while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
   }
   return outcome;

@@ -9,6 +9,9 @@
 #include "service/user_files.h"
 
 namespace vlvpn::service {
+
+const uint32_t kUserFilesTimedOut = ERROR_TIMEOUT;
+
 namespace {
 
 OsError lastError(const char* api) { return OsError{api, GetLastError()}; }

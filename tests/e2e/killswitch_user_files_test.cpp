@@ -1,15 +1,20 @@
 // The service reads a profile's files as the user who asked for them: what
 // that user cannot read never reaches an OpenVPN, and the log OpenVPN writes
 // is the user's own file.
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <fstream>
+#include <future>
 
 #include "common/openvpn_arguments.h"
+#include "common/posix/unique_fd.h"
+#include "service/user_files.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_environment.h"
@@ -85,6 +90,48 @@ TEST(ServiceReadsAsTheUser, WhatTheUserCannotReadIsRefusedAndTheLogIsTheirs) {
   EXPECT_EQ(log.st_uid, kUser) << "the log was created as the user, not as root";
   EXPECT_EQ(service.request("OPENVPN_STOP"), "OK");
   EXPECT_FALSE(fs::exists(service.dataFolder / "openvpn-auth.txt"));
+}
+
+// A user who swaps "openvpn.log" for a FIFO between the service's check and
+// the reader's open used to leave that reader blocked in open() for ever,
+// and the service with it. The open no longer waits, and what it finds is
+// emptied only once it is the user's plain file.
+TEST(ServiceReadsAsTheUser, AFifoInPlaceOfTheLogIsRefusedAtOnce) {
+  VLVPN_REQUIRE_ENVIRONMENT(geteuid() == 0, "needs root to read as another user");
+  TempDir scratch;
+  fs::permissions(scratch.path(), fs::perms(0755));
+  const auto folder = makeProfile(scratch.path() / "home", "client\nremote 127.0.0.1 1194\n");
+  fs::permissions(scratch.path() / "home", fs::perms(0755));
+  for (const auto& entry : fs::recursive_directory_iterator(scratch.path() / "home")) {
+    ASSERT_EQ(::chown(entry.path().c_str(), kUser, kUser), 0);
+  }
+  const auto log = folder / "openvpn.log";
+  ASSERT_EQ(::mkfifo(log.c_str(), 0600), 0);
+  ASSERT_EQ(::chown(log.c_str(), kUser, kUser), 0);
+  service::Requester user;
+  user.uid = kUser;
+  user.gid = kUser;
+  const OpenVpnArguments arguments{(folder / "p.ovpn").string(), std::nullopt, log.string()};
+
+  for (bool withReader : {false, true}) {
+    SCOPED_TRACE(withReader ? "the user holds its other end" : "nobody reads it");
+    // A reader of the FIFO's other end, as the attacker would hold it.
+    UniqueFd reader(withReader ? ::open(log.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC) : -1);
+    auto opened = std::async(std::launch::async, [&] { return service::openUserProfileFiles(user, arguments); });
+    ASSERT_EQ(opened.wait_for(std::chrono::seconds(3)), std::future_status::ready) << "the reader never came back";
+    const auto files = opened.get();
+    ASSERT_FALSE(files);
+    EXPECT_EQ(files.error().api, "open as user");
+  }
+
+  // A plain file is still emptied and handed over.
+  fs::remove(log);
+  std::ofstream(log) << "an old session's lines\n";
+  ASSERT_EQ(::chown(log.c_str(), kUser, kUser), 0);
+  const auto files = service::openUserProfileFiles(user, arguments);
+  ASSERT_TRUE(files) << files.error().api << " " << files.error().code;
+  EXPECT_EQ(fs::file_size(log), 0u);
+  EXPECT_TRUE(files.value().log);
 }
 
 }  // namespace

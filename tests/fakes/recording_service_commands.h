@@ -17,8 +17,9 @@ class RecordingServiceCommands : public service::ServiceCommands {
   uint32_t blockResult = 0;
   std::string startReply = "OK 4242";
   std::string statusReply = "OK STOPPED";
-  std::function<void()> duringStart;
-  service::Requester lastRequester;  // runs inside startOpenVpn, with the command lock held
+  std::function<void()> duringStart;         // runs inside startOpenVpn, with the command lock held
+  std::function<void()> duringPreparation;   // runs before it, without the lock
+  service::Requester lastRequester;
 
   uint32_t enableKillSwitch(const service::KillSwitchRequest& request) override {
     calls.push_back("enable");
@@ -31,9 +32,14 @@ class RecordingServiceCommands : public service::ServiceCommands {
     return blockResult;
   }
   void unblockIpv6() override { calls.push_back("unblock"); }
-  std::string startOpenVpn(const std::string& exe, const std::string& args, const service::Requester& requester) override {
+  service::StartPreparation prepareOpenVpnStart(const std::string& exe, const std::string& args,
+                                                const service::Requester& requester) override {
     lastRequester = requester;
+    if (duringPreparation) duringPreparation();
     calls.push_back("start [" + exe + "] [" + args + "]");
+    return std::make_unique<service::PreparedStart>();
+  }
+  std::string startOpenVpn(std::unique_ptr<service::PreparedStart>) override {
     if (duringStart) duringStart();
     return startReply;
   }

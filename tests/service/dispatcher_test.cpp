@@ -117,6 +117,25 @@ TEST(Dispatch, FilterStatusNamesTheInstanceAndTheSetsInForce) {
   EXPECT_NE(first, second) << "every start is told apart";
 }
 
+// A start reads the user's files, which the user may make slow; it does so
+// without the command lock, so every other command is served meanwhile.
+TEST(Dispatch, OtherCommandsAreServedWhileAStartReadsTheUsersFiles) {
+  RecordingServiceCommands commands;
+  Dispatcher dispatcher(commands);
+  std::promise<void> reading, release;
+  commands.duringPreparation = [&] {
+    reading.set_value();
+    release.get_future().wait();
+  };
+  auto start = std::async(std::launch::async, [&] { return dispatcher.dispatch("OPENVPN_START\t/x\t-a"); });
+  reading.get_future().wait();
+  auto disable = std::async(std::launch::async, [&] { return dispatcher.dispatch("DISABLE"); });
+  EXPECT_EQ(disable.wait_for(std::chrono::seconds(5)), std::future_status::ready) << "DISABLE waited for the start";
+  EXPECT_EQ(disable.get(), "OK");
+  release.set_value();
+  EXPECT_EQ(start.get(), "OK 4242");
+}
+
 TEST(Dispatch, PingGetsThroughWhileACommandHoldsTheLock) {
   RecordingServiceCommands commands;
   Dispatcher dispatcher(commands);
