@@ -3,8 +3,8 @@
 namespace vlvpn {
 namespace {
 
+constexpr std::string_view kManagementOption = " --management 127.0.0.1 11940";
 constexpr std::string_view kFixedOptions =
-    " --management 127.0.0.1 11940"
     " --verb 3 --connect-retry 2 --connect-timeout 10 --connect-retry-max 5"
     " --ping 10 --ping-restart 60"
     " --windows-driver tap-windows6";
@@ -46,6 +46,8 @@ std::string formatOpenVpnArguments(const OpenVpnArguments& arguments) {
   std::string text = "--config " + quoted(arguments.configPath);
   if (arguments.credentialsPath) text += " --auth-user-pass " + quoted(*arguments.credentialsPath);
   if (!arguments.logPath.empty()) text += " --log " + quoted(arguments.logPath);
+  text += kManagementOption;
+  if (arguments.managementPasswordPath) text.append(" ").append(quoted(*arguments.managementPasswordPath));
   text += kFixedOptions;
   return text;
 }
@@ -66,6 +68,15 @@ std::optional<OpenVpnArguments> parseOpenVpnArguments(std::string_view text) {
   auto log = takeQuotedOption(text, "--log");
   if (!log) return std::nullopt;
   arguments.logPath = std::move(*log);
+  if (!text.starts_with(kManagementOption)) return std::nullopt;
+  text.remove_prefix(kManagementOption.size());
+  if (text.starts_with(" \"")) {
+    text.remove_prefix(2);
+    const size_t close = text.find('"');
+    if (close == std::string_view::npos || close == 0) return std::nullopt;
+    arguments.managementPasswordPath = std::string(text.substr(0, close));
+    text.remove_prefix(close + 1);
+  }
   if (text != kFixedOptions) return std::nullopt;
   return arguments;
 }
@@ -80,6 +91,8 @@ std::vector<std::string> openVpnArgumentVector(const OpenVpnArguments& arguments
     words.push_back("--log");
     words.push_back(arguments.logPath);
   }
+  for (const char* word : {"--management", "127.0.0.1", "11940"}) words.emplace_back(word);
+  if (arguments.managementPasswordPath) words.push_back(*arguments.managementPasswordPath);
   for (auto& word : fixedWords()) words.push_back(std::move(word));
   return words;
 }

@@ -14,15 +14,20 @@ namespace vlvpn {
 
 inline constexpr uint16_t kManagementPort = 11940;
 inline constexpr const char* kManagementAddress = "127.0.0.1";
+// The management interface's password, beside a profile's configuration.
+inline constexpr const char* kManagementPasswordFile = "management.txt";
 
 struct OpenVpnArguments {
   std::string configPath;
   std::optional<std::string> credentialsPath;  // --auth-user-pass, only when the file exists
   std::string logPath;
+  // The management interface's password file: its first line is what a
+  // client must give before OpenVPN tells it anything or takes a command.
+  std::optional<std::string> managementPasswordPath = std::nullopt;
   friend bool operator==(const OpenVpnArguments&, const OpenVpnArguments&) = default;
 };
 
-// --config "<config>" [--auth-user-pass "<auth>"] --log "<log>" --management 127.0.0.1 11940
+// --config "<config>" [--auth-user-pass "<auth>"] --log "<log>" --management 127.0.0.1 11940 ["<password file>"]
 // --verb 3 --connect-retry 2 --connect-timeout 10 --connect-retry-max 5 --ping 10 --ping-restart 60
 // --windows-driver tap-windows6
 // An empty log path leaves --log out (the service does so when it hands

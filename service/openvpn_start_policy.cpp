@@ -53,10 +53,14 @@ std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, con
   auto config = plainAbsolutePath(arguments->configPath, style);
   auto log = plainAbsolutePath(arguments->logPath, style);
   if (!config || !log) return std::nullopt;
-  std::optional<std::vector<std::string>> credentials;
+  std::optional<std::vector<std::string>> credentials, password;
   if (arguments->credentialsPath) {
     credentials = plainAbsolutePath(*arguments->credentialsPath, style);
     if (!credentials) return std::nullopt;
+  }
+  if (arguments->managementPasswordPath) {
+    password = plainAbsolutePath(*arguments->managementPasswordPath, style);
+    if (!password) return std::nullopt;
   }
 
   // ...\VLVPNDesk\profiles\<id>\<file>: at least a root and these four.
@@ -74,10 +78,13 @@ std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, con
   };
   if (!inFolder(*log, "openvpn.log")) return std::nullopt;
   if (credentials && !inFolder(*credentials, "auth.txt")) return std::nullopt;
+  if (password && !inFolder(*password, kManagementPasswordFile)) return std::nullopt;
   // One profile folder and one file in it, named as the desktop program names them.
   if (!isPortablePathComponent(folder.back()) || !isPortablePathComponent(config->back())) return std::nullopt;
   // The configuration is the profile's own, not one of the files beside it.
-  if (sameName(config->back(), "openvpn.log", style) || sameName(config->back(), "auth.txt", style)) return std::nullopt;
+  for (std::string_view beside : {"openvpn.log", "auth.txt", kManagementPasswordFile}) {
+    if (sameName(config->back(), beside, style)) return std::nullopt;
+  }
   return arguments;
 }
 

@@ -36,8 +36,9 @@ inline constexpr PathStyle kPosixPaths{"/", false, false};
 std::optional<std::vector<std::string>> plainAbsolutePath(std::string_view path, const PathStyle& style);
 
 // The argument string when it has the exact shape the desktop program builds
-// and its three paths lie in one folder ...\VLVPNDesk\profiles\<id>\, the log
-// named "openvpn.log" and the credentials "auth.txt".
+// and its paths lie in one folder ...\VLVPNDesk\profiles\<id>\, the log
+// named "openvpn.log", the credentials "auth.txt" and the management
+// interface's password "management.txt".
 std::optional<OpenVpnArguments> checkProfileArguments(std::string_view args, const PathStyle& style);
 
 // Where OpenVPN may be started from: the service's folder and its "openvpn"

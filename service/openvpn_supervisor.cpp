@@ -14,6 +14,7 @@ namespace {
 constexpr const char* kPrivateConfigName = "openvpn-config.ovpn";
 constexpr const char* kOutputLogName = "openvpn-stderr.log";
 constexpr const char* kPrivateCredentialsName = "openvpn-auth.txt";
+constexpr const char* kPrivatePasswordName = "openvpn-management.txt";
 
 }  // namespace
 
@@ -68,7 +69,8 @@ StartPreparation OpenVpnSupervisor::prepare(const std::string& exe, const std::s
   }
   const auto profileFolder = pathFromUtf8(arguments->configPath).parent_path();
   if (!isFreeOfLinks(profileFolder) || !isAbsentOrPlainFile(pathFromUtf8(arguments->logPath)) ||
-      (arguments->credentialsPath && !isAbsentOrPlainFile(pathFromUtf8(*arguments->credentialsPath)))) {
+      (arguments->credentialsPath && !isAbsentOrPlainFile(pathFromUtf8(*arguments->credentialsPath))) ||
+      (arguments->managementPasswordPath && !isAbsentOrPlainFile(pathFromUtf8(*arguments->managementPasswordPath)))) {
     return refuse("ERR args_not_allowed", args);
   }
 
@@ -114,10 +116,15 @@ std::string OpenVpnSupervisor::launch(std::unique_ptr<PreparedStart> prepared) {
   if (files.credentials) {
     if (auto failed = writeCopy(privateCredentials, *files.credentials)) return *failed;
   }
+  const auto privatePassword = settings_.dataPath(kPrivatePasswordName);
+  if (files.managementPassword) {
+    if (auto failed = writeCopy(privatePassword, *files.managementPassword)) return *failed;
+  }
 
   OpenVpnArguments launched = checked.arguments;
   launched.configPath = utf8FromPath(privateConfig);
   if (files.credentials) launched.credentialsPath = utf8FromPath(privateCredentials);
+  if (files.managementPassword) launched.managementPasswordPath = utf8FromPath(privatePassword);
   // OpenVPN writes the log the service opened for the user: through the
   // name childLogPath() gives it, or as its standard output where there is
   // no such name.
@@ -161,10 +168,12 @@ std::optional<std::string> OpenVpnSupervisor::writeCopy(const std::filesystem::p
 
 void OpenVpnSupervisor::forgetChild() {
   child_.reset();
-  // The user's credentials live no longer than the OpenVPN that needs them.
-  const auto credentials = settings_.dataPath(kPrivateCredentialsName);
-  std::error_code ignored;
-  if (!credentials.empty()) std::filesystem::remove(credentials, ignored);
+  // The user's secrets live no longer than the OpenVPN that needs them.
+  for (const char* name : {kPrivateCredentialsName, kPrivatePasswordName}) {
+    const auto secret = settings_.dataPath(name);
+    std::error_code ignored;
+    if (!secret.empty()) std::filesystem::remove(secret, ignored);
+  }
 }
 
 std::string OpenVpnSupervisor::status() {

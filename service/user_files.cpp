@@ -14,6 +14,11 @@ Result<UserProfileFiles, OsError> readProfileFilesAsService(const OpenVpnArgumen
     if (!credentials) return credentials.error();
     files.credentials = std::move(credentials).value();
   }
+  if (arguments.managementPasswordPath) {
+    auto password = readPlainFile(pathFromUtf8(*arguments.managementPasswordPath));
+    if (!password) return password.error();
+    files.managementPassword = std::move(password).value();
+  }
   return files;
 }
 

@@ -71,6 +71,7 @@ class OpenedFile {
 struct UserProfileFiles {
   std::string config;
   std::optional<std::string> credentials;
+  std::optional<std::string> managementPassword;
   OpenedFile log;
 };
 Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments);

@@ -274,7 +274,8 @@ Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requeste
   UserProfileFiles files;
 
   std::vector<ChildPath> reads;
-  for (const std::string* path : {&arguments.configPath, arguments.credentialsPath ? &*arguments.credentialsPath : nullptr}) {
+  for (const std::string* path : {&arguments.configPath, arguments.credentialsPath ? &*arguments.credentialsPath : nullptr,
+                                  arguments.managementPasswordPath ? &*arguments.managementPasswordPath : nullptr}) {
     if (!path) continue;
     auto split = splitAbsolute(*path);
     if (!split) return OsError{"open as user", EINVAL};
@@ -300,6 +301,11 @@ Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requeste
       auto credentials = receiveContent(ours.get(), deadline);
       if (!credentials) return credentials.error();
       files.credentials = std::move(credentials).value();
+    }
+    if (arguments.managementPasswordPath) {
+      auto password = receiveContent(ours.get(), deadline);
+      if (!password) return password.error();
+      files.managementPassword = std::move(password).value();
     }
     auto opened = receiveDescriptor(ours.get(), deadline);
     if (!opened) return opened.error();

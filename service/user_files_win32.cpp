@@ -187,6 +187,11 @@ Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requeste
     if (!credentials) return credentials.error();
     files.credentials = std::move(credentials).value();
   }
+  if (arguments.managementPasswordPath) {
+    auto password = readForUser(token, pathFromUtf8(*arguments.managementPasswordPath));
+    if (!password) return password.error();
+    files.managementPassword = std::move(password).value();
+  }
   auto log = openLogForUser(token, pathFromUtf8(arguments.logPath));
   if (!log) return log.error();
   files.log = std::move(log).value();

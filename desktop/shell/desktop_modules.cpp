@@ -8,11 +8,15 @@
 
 #include <thread>
 
+#include "common/file_bytes.h"
+#include "common/openvpn_arguments.h"
 #include "common/path_bytes.h"
 #include "common/program_path.h"
 #include "desktop/killswitch/filter_keeper.h"
 #include "desktop/killswitch/service_client.h"
 #include "desktop/tunnel/data_folder.h"
+#include "desktop/tunnel/management_access.h"
+#include "desktop/tunnel/session_controller.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/ovpn_file_picker.h"
 #include "desktop/tunnel/tunnel_module.h"
@@ -41,7 +45,23 @@ tunnel::TunnelPorts makeTunnelPorts() {
   killswitch::startFilterKeeper(ports.killSwitch,
                                 [](std::chrono::milliseconds period) { std::this_thread::sleep_for(period); });
   ports.adapters = tunnel::AdapterQuery::create();
-  ports.management = tunnel::ManagementPort::create();
+  // Every connect answers OpenVPN's password prompt with the password of the
+  // session's profile, or of the profile whose tunnel a recovery adopts.
+  const auto tunnelState = ports.tunnel;
+  const auto profiles = ports.profiles;
+  const auto dataFolder = ports.dataFolder;
+  ports.management = std::make_shared<tunnel::LoggingInManagementPort>(
+      tunnel::ManagementPort::create(), [tunnelState, profiles, dataFolder]() -> std::string {
+        std::string profileId;
+        {
+          std::lock_guard lock(tunnelState->sessionMutex);
+          profileId = tunnelState->session.profileId;
+        }
+        if (profileId.empty()) profileId = tunnel::readActiveProfileIn(dataFolder());
+        auto folder = profiles->profileFolder(profileId);
+        if (!folder) return {};
+        return tunnel::managementPasswordOf(readFileBytes(folder.value() / kManagementPasswordFile).value_or(""));
+      });
   ports.monitor = std::make_shared<tunnel::ManagementMonitor>(tunnel::MonitorPorts{
       .tunnel = ports.tunnel,
       .killSwitch = ports.killSwitch,

@@ -39,11 +39,13 @@ std::filesystem::path locateOpenVpn() {
 }
 
 std::string buildCommandLine(const std::filesystem::path& config, const std::filesystem::path& credentials,
-                             bool credentialsExist, const std::filesystem::path& log) {
+                             bool credentialsExist, const std::filesystem::path& log,
+                             const std::optional<std::filesystem::path>& managementPassword) {
   OpenVpnArguments arguments;
   arguments.configPath = utf8FromPath(config);
   if (credentialsExist) arguments.credentialsPath = utf8FromPath(credentials);
   arguments.logPath = utf8FromPath(log);
+  if (managementPassword) arguments.managementPasswordPath = utf8FromPath(*managementPassword);
   return formatOpenVpnArguments(arguments);
 }
 

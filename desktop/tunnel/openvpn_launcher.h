@@ -5,6 +5,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <optional>
+#include <string_view>
 #include <functional>
 #include <memory>
 #include <string>
@@ -32,9 +34,16 @@ std::filesystem::path locateOpenVpn(const std::filesystem::path& programFolder,
                                     const std::function<bool(const std::filesystem::path&)>& exists);
 std::filesystem::path locateOpenVpn();  // for the running program
 
-// The argument string; the credentials piece only when that file exists now.
+// The argument string; the credentials piece only when that file exists now,
+// the management password file's only when one is given.
 std::string buildCommandLine(const std::filesystem::path& config, const std::filesystem::path& credentials,
-                             bool credentialsExist, const std::filesystem::path& log);
+                             bool credentialsExist, const std::filesystem::path& log,
+                             const std::optional<std::filesystem::path>& managementPassword = std::nullopt);
+
+// Writes a file only its owner may read, replacing one that was there
+// (Linux: mode 0600 from its creation on; Windows: the per-user data folder's
+// own access list). False when it could not be written whole.
+bool writeOwnerOnlyFile(const std::filesystem::path& file, std::string_view content);  // per platform
 
 // "openvpn.log" becomes "openvpn.log.1" (replacing it); no current log remains.
 void rotateLog(const std::filesystem::path& profileFolder);

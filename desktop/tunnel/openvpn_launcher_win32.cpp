@@ -1,8 +1,20 @@
 #include <windows.h>
 
+#include "common/win32/unique_handle.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 
 namespace vlvpn::tunnel {
+
+bool writeOwnerOnlyFile(const std::filesystem::path& file, std::string_view content) {
+  // The per-user data folder's inherited access list is the user's, the
+  // system's and the administrators'; a new file, not shared while written.
+  DeleteFileW(file.c_str());
+  UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!handle) return false;
+  DWORD written = 0;
+  return WriteFile(handle.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+         written == content.size();
+}
 
 std::vector<std::filesystem::path> openVpnCandidates(const std::filesystem::path& programFolder) {
   std::vector<std::filesystem::path> candidates{programFolder / L"openvpn" / L"openvpn.exe",

@@ -7,7 +7,9 @@
 #include "common/file_bytes.h"
 #include "common/path_bytes.h"
 #include "common/text.h"
+#include "common/openvpn_arguments.h"
 #include "desktop/tunnel/failure_classifier.h"
+#include "desktop/tunnel/management_access.h"
 #include "desktop/tunnel/management_protocol.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/probes.h"
@@ -271,7 +273,11 @@ Result<json> runConnect(const TunnelPorts& ports, const ConnectRequest& request)
     resolveInBackground(ports, remote.host);
   }
 
-  const std::string args = buildCommandLine(*config, credentials, isRegularFile(credentials), log);
+  // A fresh password each connect: the management port answers any local
+  // user, who would otherwise read the session's log and signal OpenVPN.
+  const fs::path password = folder.value() / kManagementPasswordFile;
+  if (!writeOwnerOnlyFile(password, newManagementPassword() + "\n")) return Error{kCouldNotWritePassword};
+  const std::string args = buildCommandLine(*config, credentials, isRegularFile(credentials), log, password);
   ports.killSwitch->setIpv6Block(ports.killSwitch->blockIpv6Enabled);
 
   if (isSuperseded(ports, request)) return superseded();
@@ -295,6 +301,9 @@ Result<json> runConnect(const TunnelPorts& ports, const ConnectRequest& request)
   for (int pass = 0; pass < kPortPolls && !connection; ++pass) {
     ports.sleep(kPortPollInterval);
     connection = ports.management->connect();
+    // Whatever else answers on the port (another user's program holding it)
+    // is not this tunnel.
+    if (connection && launched.process && !ports.managementListenerIs(launched.process->pid())) connection.reset();
     if (launchedProcessEnded(ports, launched.process, launched.launchedViaService)) {
       return failStartedConnect(ports, request, log, kExitedBeforeConnecting);
     }
@@ -349,8 +358,10 @@ void writeActiveProfile(const TunnelPorts& ports, std::string_view profileId) {
   writeFileBytes(ports.dataFolder() / kActiveFile, profileId);
 }
 
-std::string readActiveProfile(const TunnelPorts& ports) {
-  return std::string(trimTrailing(readFileBytes(ports.dataFolder() / kActiveFile).value_or(""), "\r\n "));
+std::string readActiveProfile(const TunnelPorts& ports) { return readActiveProfileIn(ports.dataFolder()); }
+
+std::string readActiveProfileIn(const fs::path& dataFolder) {
+  return std::string(trimTrailing(readFileBytes(dataFolder / kActiveFile).value_or(""), "\r\n "));
 }
 
 void removeActiveProfile(const TunnelPorts& ports) {

@@ -21,6 +21,7 @@ inline constexpr const char* kNoTapAdapter =
     "driver and retry.";
 inline constexpr const char* kConfigNotFound = "VPN config not found for profile: ";
 inline constexpr const char* kCouldNotWriteAuth = "Could not write auth.txt";
+inline constexpr const char* kCouldNotWritePassword = "Could not write management.txt";
 inline constexpr const char* kExitedBeforeConnecting =
     "OpenVPN exited before connecting. Check the config file or credentials.";
 inline constexpr const char* kNoManagementConnection =
@@ -78,6 +79,7 @@ nlohmann::json runDisconnect(const TunnelPorts& ports);
 // removal errors are ignored.
 void writeActiveProfile(const TunnelPorts& ports, std::string_view profileId);
 std::string readActiveProfile(const TunnelPorts& ports);
+std::string readActiveProfileIn(const std::filesystem::path& dataFolder);
 void removeActiveProfile(const TunnelPorts& ports);
 
 }  // namespace vlvpn::tunnel

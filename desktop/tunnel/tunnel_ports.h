@@ -17,6 +17,7 @@
 #include "desktop/tunnel/adapter_query.h"
 #include "desktop/tunnel/elevated_launcher.h"
 #include "desktop/tunnel/management_connection.h"
+#include "desktop/tunnel/management_access.h"
 #include "desktop/tunnel/management_monitor.h"
 #include "desktop/tunnel/network_probe.h"
 #include "desktop/tunnel/profile_store.h"
@@ -40,6 +41,9 @@ struct TunnelPorts {
   std::function<std::filesystem::path()> dataFolder;  // the per-user data folder, asked afresh each time
   std::function<std::optional<uint32_t>()> findOpenVpnProcess;
   std::function<std::shared_ptr<TunnelProcess>(uint32_t pid)> openProcess;
+  // Whether the management port's listener is process `pid`'s: only then is
+  // what answers there taken for that OpenVPN.
+  std::function<bool(uint32_t pid)> managementListenerIs = [](uint32_t pid) { return managementListenerBelongsTo(pid); };
   std::function<uint64_t()> tickMs;
   std::function<void(std::chrono::milliseconds)> sleep;
   host::ThreadStarter startThread = host::startDetachedThread;

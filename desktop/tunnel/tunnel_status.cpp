@@ -120,6 +120,9 @@ bool recoverRunningTunnel(const TunnelPorts& ports) {
   const bool serviceRunsIt = killswitch::serviceStatusSays(status, "RUNNING");
   auto pid = serviceRunsIt ? pidFromStatus(status) : std::nullopt;
   if (!pid) pid = ports.findOpenVpnProcess();
+  // A listener that is not that OpenVPN's (another user's program on the
+  // port, answering as OpenVPN would) is no tunnel of ours.
+  if (!pid || !ports.managementListenerIs(*pid)) return false;
   std::shared_ptr<TunnelProcess> process = pid ? ports.openProcess(*pid) : nullptr;
   const std::string profileId = readActiveProfile(ports);
   const ServerEndpoint endpoint = ports.killSwitch->loadServerEndpoint();

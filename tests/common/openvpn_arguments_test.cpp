@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace vlvpn {
 namespace {
 
@@ -24,6 +26,18 @@ TEST(OpenVpnArguments, FormatsAndParsesTheOneShape) {
   EXPECT_EQ(words[1], "/p/a b.ovpn");
   EXPECT_EQ(words.back(), "tap-windows6");
   EXPECT_EQ(words.size(), 4u + 17u);
+
+  // The management interface's password file follows the port.
+  OpenVpnArguments withPassword = withoutAuth;
+  withPassword.managementPasswordPath = "/p/management.txt";
+  const std::string passworded = formatOpenVpnArguments(withPassword);
+  EXPECT_NE(passworded.find(" --management 127.0.0.1 11940 \"/p/management.txt\" --verb 3"), std::string::npos)
+      << passworded;
+  EXPECT_EQ(parseOpenVpnArguments(passworded), withPassword);
+  const auto passwordWords = openVpnArgumentVector(withPassword);
+  const auto port = std::find(passwordWords.begin(), passwordWords.end(), "11940");
+  ASSERT_NE(port, passwordWords.end());
+  EXPECT_EQ(*(port + 1), "/p/management.txt");
 }
 
 TEST(OpenVpnArguments, RefusesEveryOtherShape) {
@@ -40,6 +54,9 @@ TEST(OpenVpnArguments, RefusesEveryOtherShape) {
       std::string("--config \"/c\" --auth-user-pass --log \"/l\"") + kFixed,
       std::string("--config \"/c\" --log \"/l\"") + " --management 127.0.0.1 11941 --verb 3",
       std::string("--config /c --log \"/l\"") + kFixed,
+      std::string("--config \"/c\" --log \"/l\" --management 127.0.0.1 11940 \"\" --verb 3"),
+      std::string("--config \"/c\" --log \"/l\" --management 127.0.0.1 11940 /p/m.txt --verb 3 --connect-retry 2"),
+      std::string("--config \"/c\" --log \"/l\" --management 127.0.0.1 11940 \"/m\" \"/n\" --verb 3"),
   };
   for (const auto& text : bad) {
     SCOPED_TRACE(text);

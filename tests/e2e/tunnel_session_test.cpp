@@ -1,13 +1,20 @@
 // The whole stack against a real OpenVPN server: the desktop program's bridge
 // and the kill-switch service in a client namespace, the server in another,
 // each test with namespaces of its own.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
 
+#include <atomic>
 #include <fstream>
 #include <thread>
 
+#include "desktop/tunnel/management_access.h"
 #include "tests/support/bridge_client.h"
 #include "tests/support/killswitch_service.h"
 #include "tests/support/temp_dir.h"
@@ -272,6 +279,111 @@ TEST(TunnelSessions, ARestartedDesktopProgramAdoptsTheTunnelAndCanDisconnectIt) 
   EXPECT_EQ(lab.bridge().call("disconnect")["result"], json({{"state", "disconnected"}}));
   EXPECT_EQ(lab.service().request("OPENVPN_STATUS"), "OK STOPPED");
   EXPECT_FALSE(lab.dataFileExists("active.txt"));
+}
+
+TEST(ManagementListener, BelongsToTheProcessWhoseDescriptorHoldsIt) {
+  VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make a network namespace");
+  NetworkNamespace space("listener");
+  ASSERT_TRUE(space.runInside([&] {
+    EXPECT_FALSE(tunnel::managementListenerBelongsTo(static_cast<uint32_t>(::getpid()), 11940)) << "no listener yet";
+    UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(11940);
+    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+    ASSERT_EQ(::listen(listener.get(), 1), 0);
+    EXPECT_TRUE(tunnel::managementListenerBelongsTo(static_cast<uint32_t>(::getpid()), 11940));
+    EXPECT_FALSE(tunnel::managementListenerBelongsTo(1, 11940)) << "init holds no such descriptor";
+  }));
+}
+
+// What any local user's program meets on OpenVPN's management port.
+struct PortProbe {
+  std::string greeting, answer;
+};
+
+PortProbe probeManagementPort(const NetworkNamespace& space) {
+  PortProbe probe;
+  UniqueFd fd = space.socket(AF_INET, SOCK_STREAM);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(11940);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return probe;
+  const auto readFor = [&](std::string& text, int ms) {
+    char buffer[1024];
+    pollfd entry{fd.get(), POLLIN, 0};
+    while (::poll(&entry, 1, ms) > 0) {
+      const ssize_t n = ::recv(fd.get(), buffer, sizeof buffer, 0);
+      if (n <= 0) break;
+      text.append(buffer, static_cast<size_t>(n));
+    }
+  };
+  readFor(probe.greeting, 1000);
+  const std::string commands = "state\r\nlog all\r\nsignal SIGTERM\r\n";
+  ::send(fd.get(), commands.data(), commands.size(), MSG_NOSIGNAL);
+  readFor(probe.answer, 1000);
+  return probe;
+}
+
+// With no desktop program attached (it ended, the tunnel runs on), another
+// user's program gets a password prompt and nothing else: neither the
+// session's log nor a signal. The program itself still adopts its tunnel.
+TEST(TunnelSessions, TheManagementPortTellsAndTakesNothingWithoutThePassword) {
+  VLVPN_REQUIRE_LAB();
+  TunnelLab lab("udp");
+  ASSERT_TRUE(lab.ready());
+  lab.bridge().call("connectOvpn", {"home", "home.ovpn", "", ""});
+  ASSERT_EQ(lab.bridge().waitForState("connected", 20s)["state"], "connected");
+  lab.bridge().child().kill();
+  lab.bridge().child().waitForExit(10s);
+
+  const PortProbe probe = probeManagementPort(lab.vpn().client);
+  EXPECT_NE(probe.greeting.find("ENTER PASSWORD:"), std::string::npos) << probe.greeting;
+  EXPECT_EQ(probe.greeting.find(">INFO"), std::string::npos) << probe.greeting;
+  EXPECT_EQ(probe.answer.find("CONNECTED"), std::string::npos) << probe.answer;
+  EXPECT_EQ(probe.answer.find("SUCCESS"), std::string::npos) << "no command taken: " << probe.answer;
+
+  lab.restartBridge();
+  const json adopted = lab.bridge().call("getStatus")["result"];
+  EXPECT_EQ(adopted["state"], "connected") << "adopted with the session's password: " << adopted;
+  EXPECT_EQ(lab.bridge().call("disconnect")["result"]["state"], "disconnected");
+}
+
+// Another user's program holding the port and answering as OpenVPN would is
+// never taken for a tunnel: not adopted, and not mistaken for the OpenVPN a
+// connect starts (which cannot have the port then, and says so).
+TEST(TunnelSessions, ASquatterOnTheManagementPortIsNoTunnel) {
+  VLVPN_REQUIRE_LAB();
+  TunnelLab lab("udp");
+  ASSERT_TRUE(lab.ready());
+  UniqueFd listener = lab.vpn().client.socket(AF_INET, SOCK_STREAM);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(11940);
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+  ASSERT_EQ(::listen(listener.get(), 8), 0);
+  std::atomic<bool> stop{false};
+  std::thread squatter([&] {
+    while (!stop) {
+      pollfd entry{listener.get(), POLLIN, 0};
+      if (::poll(&entry, 1, 100) <= 0) continue;
+      UniqueFd client(::accept4(listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
+      const std::string lies = ">INFO:OpenVPN Management Interface Version 5 -- type 'help' for more info\r\n"
+                               "1796754052,CONNECTED,SUCCESS,10.8.0.2,10.231.0.1,1194,,\r\nEND\r\n";
+      ::send(client.get(), lies.data(), lies.size(), MSG_NOSIGNAL);
+      std::this_thread::sleep_for(200ms);
+      ::send(client.get(), lies.data(), lies.size(), MSG_NOSIGNAL);
+    }
+  });
+  EXPECT_EQ(lab.bridge().call("getStatus")["result"]["state"], "disconnected") << "not adopted";
+  const json connect = lab.bridge().call("connectOvpn", {"home", "home.ovpn", "", ""});
+  EXPECT_TRUE(connect.contains("error")) << connect;
+  EXPECT_EQ(lab.bridge().call("getStatus")["result"]["state"], "disconnected");
+  stop = true;
+  squatter.join();
 }
 
 }  // namespace

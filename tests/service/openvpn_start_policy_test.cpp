@@ -81,6 +81,20 @@ TEST(StartPolicy, AcceptsTheDesktopProgramsArgumentsForOneProfile) {
     SCOPED_TRACE(c.why);
     EXPECT_FALSE(checkProfileArguments(c.args, kWindowsPaths));
   }
+
+  // The management interface's password, beside the configuration, named as
+  // the desktop program names it.
+  const auto withPassword = [&](const std::string& password, const std::string& config = "home.ovpn") {
+    OpenVpnArguments arguments{folder + config, folder + "auth.txt", folder + "openvpn.log"};
+    arguments.managementPasswordPath = password;
+    return formatOpenVpnArguments(arguments);
+  };
+  EXPECT_TRUE(checkProfileArguments(withPassword(folder + "management.txt"), kWindowsPaths));
+  EXPECT_FALSE(checkProfileArguments(withPassword(other + "management.txt"), kWindowsPaths)) << "another profile's";
+  EXPECT_FALSE(checkProfileArguments(withPassword(folder + "auth.txt"), kWindowsPaths)) << "another file";
+  EXPECT_FALSE(checkProfileArguments(withPassword("C:\\Windows\\win.ini"), kWindowsPaths));
+  EXPECT_FALSE(checkProfileArguments(withPassword(folder + "management.txt", "management.txt"), kWindowsPaths))
+      << "the password as the configuration";
   EXPECT_TRUE(checkProfileArguments(argsFor("C:\\u\\vlvpndesk\\PROFILES\\p\\a.ovpn", "", "C:\\u\\VLVPNDesk\\profiles\\p\\OpenVPN.log"),
                                     kWindowsPaths))
       << "Windows names compare without regard to case";

@@ -171,6 +171,23 @@ TEST_F(SupervisorTest, ASecondStartWithCredentialsKeepsItsOwnCopy) {
   EXPECT_FALSE(std::filesystem::exists(data / "openvpn-auth.txt"));
 }
 
+// OpenVPN's management interface asks for the session's password: the
+// service hands OpenVPN a private copy, which goes when OpenVPN does.
+TEST_F(SupervisorTest, TheManagementPasswordIsCopiedPrivatelyAndGoesWithOpenVpn) {
+  std::ofstream(profile / "management.txt", std::ios::binary) << "0123abcd\n";
+  OpenVpnArguments arguments{utf8FromPath(profile / "home.ovpn"), utf8FromPath(profile / "auth.txt"),
+                             utf8FromPath(profile / "openvpn.log")};
+  arguments.managementPasswordPath = utf8FromPath(profile / "management.txt");
+  ASSERT_EQ(supervisor.start(exe(), formatOpenVpnArguments(arguments)), "OK 1000");
+  const LaunchSpec& spec = launcher->launches[0];
+  const std::string copy = utf8FromPath(data / "openvpn-management.txt");
+  EXPECT_NE(spec.argumentString.find("--management 127.0.0.1 11940 \"" + copy + "\""), std::string::npos)
+      << spec.argumentString;
+  EXPECT_EQ(readAll(data / "openvpn-management.txt"), "0123abcd\n");
+  supervisor.stop();
+  EXPECT_FALSE(std::filesystem::exists(data / "openvpn-management.txt"));
+}
+
 TEST_F(SupervisorTest, AClientOfUnknownIdentityGetsNothingStarted) {
   ASSERT_EQ(supervisor.start(exe(), args()), "OK 1000");
   Requester anonymous;

@@ -37,6 +37,7 @@ TunnelRig::TunnelRig() {
   ports.locateOpenVpn = [this] { return openVpnPath; };
   ports.findOpenVpnProcess = [this] { return runningOpenVpnPid; };
   ports.openProcess = openProcess;
+  ports.managementListenerIs = [this](uint32_t pid) { return listenerOwner ? *listenerOwner == pid : true; };
   ports.tickMs = [this] { return clock.tickMs(); };
   ports.sleep = [this](std::chrono::milliseconds d) { clock.sleep(d); };
   ports.startThread = [](std::function<void()> task) { task(); };

@@ -113,6 +113,7 @@ class TunnelRig {
   std::shared_ptr<FakeElevatedLauncher> elevated = std::make_shared<FakeElevatedLauncher>();
   std::filesystem::path openVpnPath = std::filesystem::path("/opt/velmora") / "openvpn" / "openvpn";
   std::optional<uint32_t> runningOpenVpnPid;  // what a process lookup finds
+  std::optional<uint32_t> listenerOwner;       // the management listener's process; unset: whoever is expected
   tunnel::TunnelPorts ports;
 };
 

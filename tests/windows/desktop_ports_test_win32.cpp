@@ -1,5 +1,6 @@
 // The desktop program's Win32 ports as far as Wine implements them: adapter
 // enumeration and counters, and the service client over the real named pipe.
+#include <winsock2.h>
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "common/path_bytes.h"
 #include "common/win32/unique_handle.h"
 #include "desktop/tunnel/adapter_query.h"
+#include "desktop/tunnel/management_access.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "desktop/tunnel/tunnel_process.h"
 #include "tests/support/test_environment.h"
@@ -21,6 +23,23 @@
 
 namespace vlvpn::test {
 namespace {
+
+TEST(WindowsDesktopPorts, TheManagementListenerIsFoundInTheTcpTable) {
+  WSADATA data;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &data), 0);
+  const u_short port = static_cast<u_short>(20000 + GetCurrentProcessId() % 20000);
+  EXPECT_FALSE(tunnel::managementListenerBelongsTo(GetCurrentProcessId(), port)) << "no listener yet";
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in local{};
+  local.sin_family = AF_INET;
+  local.sin_port = htons(port);
+  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(listener, reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  EXPECT_TRUE(tunnel::managementListenerBelongsTo(GetCurrentProcessId(), port));
+  closesocket(listener);
+  WSACleanup();
+}
 
 TEST(WindowsDesktopPorts, EnumeratesAdaptersAndReadsCounters) {
   auto query = tunnel::AdapterQuery::create();

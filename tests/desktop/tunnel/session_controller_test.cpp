@@ -4,6 +4,7 @@
 
 #include <fstream>
 
+#include "common/file_bytes.h"
 #include "common/path_bytes.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 #include "tests/support/tunnel_rig.h"
@@ -52,7 +53,8 @@ TEST_F(ConnectTest, ThroughTheServiceHandsTheRunningOpenVpnToTheMonitor) {
 
   EXPECT_EQ(rig.service.commands(), (Commands{"DISABLE", "BLOCK_IPV6", "PING", "OPENVPN_STOP", "OPENVPN_START"}));
   EXPECT_EQ(startRequest(), "OPENVPN_START\t" + utf8FromPath(rig.openVpnPath) + "\t" +
-                                buildCommandLine(folder / "home.ovpn", folder / "auth.txt", true, folder / "openvpn.log"));
+                                buildCommandLine(folder / "home.ovpn", folder / "auth.txt", true, folder / "openvpn.log",
+                                                 folder / "management.txt"));
   EXPECT_EQ(rig.clock.takeSleeps(), kThreePolls) << "the port answered on the third 100 ms poll";
   EXPECT_EQ(rig.dataFile("active.txt"), "home");
   EXPECT_EQ(rig.ports.profiles->readCredentials("home").value(), (Credentials{"alice", "secret"}));
@@ -85,7 +87,8 @@ TEST_F(ConnectTest, WithoutAServiceStartsOpenVpnElevatedWithItsWords) {
   ASSERT_EQ(starts.size(), 1u);
   const auto& start = starts.front();
   EXPECT_EQ(start.program, rig.openVpnPath);
-  const std::string args = buildCommandLine(folder / "home.ovpn", folder / "auth.txt", false, folder / "openvpn.log");
+  const std::string args =
+      buildCommandLine(folder / "home.ovpn", folder / "auth.txt", false, folder / "openvpn.log", folder / "management.txt");
   EXPECT_EQ(start.parameters, args) << "no auth.txt, so no credentials piece";
   ASSERT_GE(start.arguments.size(), 4u);
   EXPECT_EQ(start.arguments[0], "--config");
@@ -226,6 +229,30 @@ TEST_F(ConnectTest, AnOpenVpnThatEndsBeforeItsPortAnswersRejectsWithItsLogsSente
   rig.openVpn.onConnectAttempt = [this] { rig.openVpn.exit(); };  // and leaves no log
   EXPECT_EQ(rejection(connect()), kExitedBeforeConnecting);
   EXPECT_EQ(rig.sessionCopy().message, kExitedBeforeConnecting);
+}
+
+TEST_F(ConnectTest, AListenerThatIsNotTheLaunchedOpenVpnIsNeverTakenForIt) {
+  rig.listenerOwner = 4242;  // another user's program holds the port and answers as OpenVPN would
+  EXPECT_EQ(rejection(connect()), kNoManagementConnection);
+  EXPECT_EQ(rig.sessionCopy().managementSocket, nullptr);
+  EXPECT_FALSE(rig.ports.monitor->monitorRunning());
+}
+
+TEST_F(ConnectTest, EachConnectGivesOpenVpnAFreshPasswordOnlyTheUserMayRead) {
+  const auto password = [&] { return readFileBytes(folder / "management.txt").value_or(""); };
+  ASSERT_TRUE(connect());
+  const std::string first = password();
+  EXPECT_EQ(first.size(), 33u) << "32 digits and a line end";
+  EXPECT_NE(startRequest().find("--management 127.0.0.1 11940 \"" + utf8FromPath(folder / "management.txt") + "\""),
+            std::string::npos)
+      << startRequest();
+#ifndef _WIN32
+  EXPECT_EQ(std::filesystem::status(folder / "management.txt").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+#endif
+  rig.service.forget();
+  ASSERT_TRUE(connect());
+  EXPECT_NE(password(), first);
 }
 
 TEST_F(ConnectTest, APortThatNeverAnswersIsGivenUpAfterFifteenSeconds) {

@@ -176,10 +176,9 @@ TEST_F(RecoveryTest, AConnectingTunnelIsAskedTwiceAndCanBeDisconnected) {
   leaveTunnelRunning("WAIT");
   rig.ports.killSwitch->blockIpv6Enabled = false;
   rig.service.mode = test::FakeKillSwitchService::Mode::Absent;
-  rig.runningOpenVpnPid.reset();  // no process found: adopted without a handle
   const json status = getStatus(rig.ports);
   EXPECT_EQ(status["state"], "connecting");
-  EXPECT_FALSE(status.contains("pid"));
+  EXPECT_EQ(status["pid"], rig.openVpn.currentProcess()->pid()) << "found by name";
   EXPECT_EQ(rig.clock.takeSleeps(), std::vector{350ms});
   const auto first = rig.openVpn.connections().front()->commands();
   EXPECT_EQ(std::count(first.begin(), first.end(), "state"), 2);
@@ -196,6 +195,23 @@ TEST_F(RecoveryTest, WithoutTheServiceTheProcessIsFoundByName) {
   rig.service.mode = test::FakeKillSwitchService::Mode::Absent;
   EXPECT_EQ(getStatus(rig.ports)["pid"], rig.openVpn.currentProcess()->pid());
   EXPECT_FALSE(rig.ports.tunnel->launchedViaService);
+}
+
+// Any local user can listen on the management port and answer as OpenVPN
+// would: only the OpenVPN the service names (or, without it, the one found
+// by name) may hold the listener for the tunnel to be adopted.
+TEST_F(RecoveryTest, AListenerThatIsNotThatOpenVpnsIsNoTunnel) {
+  leaveTunnelRunning("CONNECTED");
+  rig.listenerOwner = 4242;  // another user's program on the port
+  EXPECT_FALSE(recoverRunningTunnel(rig.ports));
+  EXPECT_EQ(getStatus(rig.ports)["state"], "disconnected");
+  EXPECT_EQ(rig.sessionCopy().managementSocket, nullptr);
+  EXPECT_FALSE(rig.ports.tunnel->sessionOwned);
+
+  rig.service.mode = test::FakeKillSwitchService::Mode::Absent;
+  rig.runningOpenVpnPid.reset();
+  rig.listenerOwner.reset();
+  EXPECT_FALSE(recoverRunningTunnel(rig.ports)) << "no OpenVPN known at all: nothing to hold the listener";
 }
 
 TEST_F(RecoveryTest, IsNotTriedDuringAConnectNorAgainLater) {
