@@ -27,6 +27,12 @@ void checkArguments(std::string_view args, const PathStyle& style) {
   }
   const std::string logName = style.caseInsensitive ? asciiLower(log->back()) : log->back();
   fuzz::require(logName == "openvpn.log", "the log is the profile's openvpn.log");
+  if (accepted->managementPasswordPath) {
+    const auto password = service::plainAbsolutePath(*accepted->managementPasswordPath, style);
+    fuzz::require(password && password->size() == config->size(), "the password file lies beside the configuration");
+    const std::string name = style.caseInsensitive ? asciiLower(password->back()) : password->back();
+    fuzz::require(name == "management.txt", "the password file is the profile's management.txt");
+  }
 }
 
 }  // namespace
