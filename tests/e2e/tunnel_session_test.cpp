@@ -281,16 +281,21 @@ TEST(TunnelSessions, ARestartedDesktopProgramAdoptsTheTunnelAndCanDisconnectIt) 
   EXPECT_FALSE(lab.dataFileExists("active.txt"));
 }
 
+sockaddr_in managementAddress() {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(11940);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
 TEST(ManagementListener, BelongsToTheProcessWhoseDescriptorHoldsIt) {
   VLVPN_REQUIRE_ENVIRONMENT(canMakeNetworkNamespaces(), "needs root to make a network namespace");
   NetworkNamespace space("listener");
   ASSERT_TRUE(space.runInside([&] {
     EXPECT_FALSE(tunnel::managementListenerBelongsTo(static_cast<uint32_t>(::getpid()), 11940)) << "no listener yet";
     UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(11940);
-    local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in local = managementAddress();
     ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
     ASSERT_EQ(::listen(listener.get(), 1), 0);
     EXPECT_TRUE(tunnel::managementListenerBelongsTo(static_cast<uint32_t>(::getpid()), 11940));
@@ -306,10 +311,7 @@ struct PortProbe {
 PortProbe probeManagementPort(const NetworkNamespace& space) {
   PortProbe probe;
   UniqueFd fd = space.socket(AF_INET, SOCK_STREAM);
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(11940);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in to = managementAddress();
   if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) return probe;
   const auto readFor = [&](std::string& text, int ms) {
     char buffer[1024];
@@ -359,10 +361,7 @@ TEST(TunnelSessions, ASquatterOnTheManagementPortIsNoTunnel) {
   TunnelLab lab("udp");
   ASSERT_TRUE(lab.ready());
   UniqueFd listener = lab.vpn().client.socket(AF_INET, SOCK_STREAM);
-  sockaddr_in local{};
-  local.sin_family = AF_INET;
-  local.sin_port = htons(11940);
-  local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  const sockaddr_in local = managementAddress();
   ASSERT_EQ(::bind(listener.get(), reinterpret_cast<const sockaddr*>(&local), sizeof local), 0);
   ASSERT_EQ(::listen(listener.get(), 8), 0);
   std::atomic<bool> stop{false};
