@@ -16,6 +16,14 @@ namespace {
 
 OsError lastError(const char* api) { return OsError{api, GetLastError()}; }
 
+}  // namespace
+
+// On every open of a path a user names: should it lead to a named pipe, the
+// pipe's server may identify the service but never act as it.
+constexpr DWORD kUserPathFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+namespace {
+
 // The whole file behind `handle`, refused unread above kMaxUserFileBytes.
 Result<std::string, OsError> readAll(HANDLE handle) {
   LARGE_INTEGER size{};
@@ -47,8 +55,8 @@ bool isFreeOfLinks(const std::filesystem::path& folder) {
 
 bool isAbsentOrPlainFile(const std::filesystem::path& file) {
   UniqueFileHandle handle(CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                      nullptr));
+                                      nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | kUserPathFlags, nullptr));
   if (!handle) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
@@ -62,7 +70,7 @@ bool isAbsentOrPlainFile(const std::filesystem::path& file) {
 Result<std::string, OsError> readPlainFile(const std::filesystem::path& file) {
   if (!isAbsentOrPlainFile(file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
   UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                      FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags, nullptr));
   if (!handle) return lastError("CreateFileW");
   return readAll(handle.get());
 }
@@ -128,7 +136,7 @@ bool tokenMayAccess(HANDLE token, HANDLE handle, DWORD desired) {
 // while it is read, so the user's own programs are not disturbed.
 Result<std::string, OsError> readForUser(HANDLE token, const std::filesystem::path& file) {
   UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags, nullptr));
   if (!handle) return lastError("CreateFileW");
   if (!isPlainFile(handle.get()) || !isReachedByPath(handle.get(), file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
   if (!tokenMayAccess(token, handle.get(), FILE_GENERIC_READ)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
@@ -136,15 +144,17 @@ Result<std::string, OsError> readForUser(HANDLE token, const std::filesystem::pa
 }
 
 // The user's log, opened for writing and emptied, as OpenVPN's --log would:
-// an existing file the user may write, or a new one in a folder where the
-// user may add files. The handle is not inheritable; the launcher hands a
-// copy to OpenVPN.
+// a file the user made (the desktop program makes it before each start) and
+// may write. The service never creates a file on a user's behalf: with its
+// rights it would land wherever the path leads. The handle is not
+// inheritable; the launcher hands a copy to OpenVPN.
 Result<OpenedFile, OsError> openLogForUser(HANDLE token, const std::filesystem::path& file) {
   const auto folderPath = file.parent_path();
   // Held without delete sharing, the folder cannot be renamed or replaced
   // until the log is open.
   UniqueFileHandle folder(CreateFileW(folderPath.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags,
+                                      nullptr));
   if (!folder) return lastError("CreateFileW");
   if (!isReachedByPath(folder.get(), folderPath)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
 
@@ -152,17 +162,10 @@ Result<OpenedFile, OsError> openLogForUser(HANDLE token, const std::filesystem::
   // grows, and the next start opens it while this OpenVPN still writes.
   const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   const DWORD access = GENERIC_WRITE | READ_CONTROL;
-  UniqueFileHandle log(
-      CreateFileW(file.c_str(), access, sharing, nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (log) {
-    if (!tokenMayAccess(token, log.get(), FILE_GENERIC_WRITE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
-  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-    if (!tokenMayAccess(token, folder.get(), FILE_ADD_FILE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
-    log.reset(CreateFileW(file.c_str(), access, sharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!log) return lastError("CreateFileW");
-  } else {
-    return lastError("CreateFileW");
-  }
+  UniqueFileHandle log(CreateFileW(file.c_str(), access, sharing, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags, nullptr));
+  if (!log) return lastError("CreateFileW");
+  if (!tokenMayAccess(token, log.get(), FILE_GENERIC_WRITE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
   if (!isPlainFile(log.get()) || !isReachedByPath(log.get(), file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
   if (!SetEndOfFile(log.get())) return lastError("SetEndOfFile");
   return OpenedFile(reinterpret_cast<intptr_t>(log.release()));

@@ -257,6 +257,9 @@ Result<json> runConnect(const TunnelPorts& ports, const ConnectRequest& request)
 
   const fs::path log = folder.value() / "openvpn.log";
   rotateLog(folder.value());
+  // Made here, as the user: the service opens a user's log but never makes
+  // one on the user's behalf.
+  writeFileBytes(log, "");
 
   const bool killSwitchOn = ports.killSwitch->killSwitchEnabled;
   if (!killSwitchOn) ports.killSwitch->liftKillSwitch();

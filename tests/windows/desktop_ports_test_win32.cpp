@@ -99,6 +99,7 @@ TEST(WindowsDesktopPorts, LaunchesOpenVpnThroughTheService) {
   const auto profile = scratch.path() / "home" / "VLVPNDesk" / "profiles" / "p";
   std::filesystem::create_directories(profile);
   std::ofstream(profile / "p.ovpn", std::ios::binary) << "client\r\n";
+  std::ofstream(profile / "openvpn.log", std::ios::binary);  // as a connect makes it
 
   // The service road needs the service to count as installed: the launcher
   // asks the Service Control Manager, where this test's service is not. So

@@ -176,6 +176,11 @@ TEST(WindowsService, SupervisesAChildProcess) {
 
   KillSwitchService service(scratch.path());
   ASSERT_TRUE(service.waitUntilAnswering());
+  // The service opens the user's log but never makes one for the user: with
+  // its rights the file would land wherever the path leads.
+  EXPECT_EQ(service.request("OPENVPN_START\t" + exe + "\t" + args), "ERR config_not_allowed");
+  EXPECT_FALSE(std::filesystem::exists(profile / "openvpn.log"));
+  std::ofstream(profile / "openvpn.log", std::ios::binary) << "an old session\r\n";
   const std::string started = service.request("OPENVPN_START\t" + exe + "\t" + args);
   ASSERT_TRUE(started.starts_with("OK ")) << started << "\n" << service.logText();
   EXPECT_EQ(service.request("OPENVPN_STATUS"), "OK RUNNING " + started.substr(3));
@@ -271,6 +276,7 @@ TEST(WindowsService, RefusesProfileFilesTheRequestingUserCannotRead) {
   const auto profile = scratch.path() / "home" / "VLVPNDesk" / "profiles" / "p";
   std::filesystem::create_directories(profile);
   const auto config = profile / "p.ovpn";
+  std::ofstream(profile / "openvpn.log", std::ios::binary);  // the desktop program makes it before a start
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;SY)", SDDL_REVISION_1, &descriptor,
                                                                    nullptr));
