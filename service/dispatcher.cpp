@@ -63,7 +63,7 @@ std::string Dispatcher::dispatch(std::string_view request, const Requester& requ
   // Only the prefix is compared: OPENVPN_STARTX<tab>... is the same form.
   if (isStartForm(t)) return startOpenVpn(t, requester);
   std::lock_guard lock(commandLock_);
-  return dispatchLocked(t, requester);
+  return dispatchLocked(t);
 }
 
 std::string Dispatcher::startOpenVpn(std::string_view t, const Requester& requester) {
@@ -89,7 +89,7 @@ bool Dispatcher::isHealthCheck(std::string_view request) {
   return t == "PING" || t == "ping" || t == "Ping";
 }
 
-std::string Dispatcher::dispatchLocked(std::string_view t, const Requester&) {
+std::string Dispatcher::dispatchLocked(std::string_view t) {
   if (shutDown_) return "ERR stopping";
 
   std::istringstream words{std::string(t)};

@@ -103,7 +103,7 @@ class Dispatcher {
   void shutdown();
 
  private:
-  std::string dispatchLocked(std::string_view command, const Requester& requester);
+  std::string dispatchLocked(std::string_view command);
   std::string startOpenVpn(std::string_view request, const Requester& requester);
 
   ServiceCommands& commands_;

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <vector>
 
+#include "common/posix/private_file.h"
 #include "common/posix/unique_fd.h"
 #include "service/user_files.h"
 
@@ -59,17 +60,7 @@ Result<std::string, OsError> readPlainFile(const std::filesystem::path& file) {
 }
 
 Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const std::string& content) {
-  if (::unlink(file.c_str()) != 0 && errno != ENOENT) return OsError{"unlink", static_cast<uint32_t>(errno)};
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd) return OsError{"open", static_cast<uint32_t>(errno)};
-  size_t done = 0;
-  while (done < content.size()) {
-    const ssize_t n = ::write(fd.get(), content.data() + done, content.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return OsError{"write", static_cast<uint32_t>(errno)};
-    done += static_cast<size_t>(n);
-  }
-  return {};
+  return writeNewPrivateFile(file, content);
 }
 
 }  // namespace vlvpn::service

@@ -7,6 +7,18 @@ namespace {
 
 namespace compat = win32compat;
 
+// The application an identifier names, and the account a descriptor matches.
+void matchApplication(FWPM_FILTER_CONDITION0& c, FWP_BYTE_BLOB* appId) {
+  c.fieldKey = compat::kConditionAleAppId;
+  c.conditionValue.type = FWP_BYTE_BLOB_TYPE;
+  c.conditionValue.byteBlob = appId;
+}
+void matchUser(FWPM_FILTER_CONDITION0& c, FWP_BYTE_BLOB* descriptor) {
+  c.fieldKey = compat::kConditionAleUserId;
+  c.conditionValue.type = FWP_SECURITY_DESCRIPTOR_TYPE;
+  c.conditionValue.sd = descriptor;
+}
+
 FWPM_FILTER_CONDITION0 conditionRecord(const Condition& condition, const WfpConditionData& data,
                                        std::deque<UINT64>& luids) {
   FWPM_FILTER_CONDITION0 c{};
@@ -53,25 +65,16 @@ FWPM_FILTER_CONDITION0 conditionRecord(const Condition& condition, const WfpCond
       c.conditionValue.uint16 = static_cast<UINT16>(condition.value);
       break;
     case Condition::Field::AppId:
-      c.fieldKey = compat::kConditionAleAppId;
-      c.conditionValue.type = FWP_BYTE_BLOB_TYPE;
-      c.conditionValue.byteBlob = data.appId;
+      matchApplication(c, data.appId);
       break;
     case Condition::Field::NlaUser:
-      c.fieldKey = compat::kConditionAleUserId;
-      c.conditionValue.type = FWP_SECURITY_DESCRIPTOR_TYPE;
-      c.conditionValue.sd = data.nlaUser;
+      matchUser(c, data.nlaUser);
       break;
     case Condition::Field::OpenVpnAppId:
-      c.fieldKey = compat::kConditionAleAppId;
-      c.conditionValue.type = FWP_BYTE_BLOB_TYPE;
-      c.conditionValue.byteBlob =
-          condition.value < data.openVpnAppIds.size() ? data.openVpnAppIds[condition.value] : nullptr;
+      matchApplication(c, condition.value < data.openVpnAppIds.size() ? data.openVpnAppIds[condition.value] : nullptr);
       break;
     case Condition::Field::ServiceUser:
-      c.fieldKey = compat::kConditionAleUserId;
-      c.conditionValue.type = FWP_SECURITY_DESCRIPTOR_TYPE;
-      c.conditionValue.sd = data.serviceUser;
+      matchUser(c, data.serviceUser);
       break;
     case Condition::Field::OpenVpnMark:
       // No such field on this platform; plans for it carry no mark. Matching

@@ -120,11 +120,6 @@ bool KillSwitchController::sendIpv6BlockLocked() {
   return wanted_.ipv6BlockConfirmed;
 }
 
-bool KillSwitchController::wantsAnySet() {
-  std::lock_guard lock(wantedLock_);
-  return !wanted_.killSwitch.empty() || wanted_.ipv6Block;
-}
-
 void KillSwitchController::keepInForce() {
   std::lock_guard lock(wantedLock_);
   const bool wantsKillSwitch = !wanted_.killSwitch.empty();

@@ -80,8 +80,6 @@ class KillSwitchController {
   // that the service lost or never confirmed. Sends nothing while nothing
   // is wanted; else one request, and the missing sets after it.
   void keepInForce();
-  // Whether keepInForce() has anything to keep.
-  bool wantsAnySet();
   // Absent while the setting is off; else whether the service has
   // confirmed a kill switch for what was asked last.
   std::optional<bool> killSwitchActive();

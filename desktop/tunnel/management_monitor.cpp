@@ -88,11 +88,11 @@ void handleManagementLine(const MonitorPorts& ports, std::string_view line) {
         std::lock_guard lock(ports.tunnel->sessionMutex);
         ports.tunnel->session.carriesDns = true;
       }
-      if (fenced) ports.killSwitch->applyKillSwitch(false);
+      if (fenced) ports.killSwitch->applyKillSwitchForTunnel();
     }
   } else if (leftConnected && fenced) {
     // Reconnecting: OpenVPN may have to resolve its server again.
-    ports.killSwitch->applyKillSwitch(true);
+    ports.killSwitch->applyKillSwitchForTunnel();
   }
 }
 

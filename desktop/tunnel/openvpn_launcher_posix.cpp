@@ -1,28 +1,15 @@
-#include <fcntl.h>
 #include <unistd.h>
-
-#include <cerrno>
 
 #include <cstdlib>
 #include <sstream>
 
-#include "common/posix/unique_fd.h"
+#include "common/posix/private_file.h"
 #include "desktop/tunnel/openvpn_launcher.h"
 
 namespace vlvpn::tunnel {
 
 bool writeOwnerOnlyFile(const std::filesystem::path& file, std::string_view content) {
-  // A new file, so no descriptor anyone opened on an older one sees the content.
-  if (::unlink(file.c_str()) != 0 && errno != ENOENT) return false;
-  UniqueFd fd(::open(file.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-  if (!fd) return false;
-  while (!content.empty()) {
-    const ssize_t n = ::write(fd.get(), content.data(), content.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    content.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
+  return static_cast<bool>(writeNewPrivateFile(file, content));
 }
 
 std::vector<std::filesystem::path> openVpnCandidates(const std::filesystem::path& programFolder) {
