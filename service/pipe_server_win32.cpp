@@ -13,6 +13,8 @@
 #include "common/win32/overlapped_io.h"
 #include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
+#include "service/pipe_holder_win32.h"
+#include "service/pipe_name_claim.h"
 #include "service/pipe_server.h"
 #include "service/stop_signal_win32.h"
 
@@ -180,8 +182,13 @@ class ListeningInstance {
       const char* failed = nullptr;
       if (!event_) event_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
       if (!event_) failed = "CreateEvent";
-      if (!pipe_ && event_) pipe_ = create();
-      if (!pipe_ && event_) failed = "CreateNamedPipe";
+      bool nameTaken = false;
+      if (!pipe_ && event_) {
+        pipe_ = create();
+        if (!pipe_) failed = "CreateNamedPipe";
+        nameTaken = !pipe_ && first_ && GetLastError() == ERROR_ACCESS_DENIED;
+        if (pipe_) logIfAny(claim_.claimed());
+      }
       if (pipe_ && event_) {
         io_ = OVERLAPPED{};
         io_.hEvent = event_.get();
@@ -204,6 +211,11 @@ class ListeningInstance {
         if (error == ERROR_NO_DATA) continue;
         context_.log.write("ConnectNamedPipe failed: " + std::to_string(error));
         if (!std::exchange(retriedConnect, true)) continue;
+      } else if (nameTaken) {
+        // Another process made the name first and may wait for the desktop
+        // program there: said once for each holder, and tried every second
+        // until it lets go.
+        logIfAny(claim_.heldBy(pipeServerOf(name_)));
       } else {
         // Out of resources for a moment: ending here would lift every filter.
         context_.log.write(std::string(failed) + " failed: " + std::to_string(GetLastError()));
@@ -232,6 +244,10 @@ class ListeningInstance {
   }
 
  private:
+  void logIfAny(const std::string& line) {
+    if (!line.empty()) context_.log.write(line);
+  }
+
   UniqueFileHandle create() {
     // The first instance claims the name, so no other process can own the
     // pipe while the service runs; remote clients are never let in.
@@ -246,6 +262,7 @@ class ListeningInstance {
 
   ServerContext& context_;
   std::wstring name_;
+  PipeNameClaim claim_;
   LocalDescriptor descriptor_;
   UniqueHandle event_;
   UniqueFileHandle pipe_;

@@ -7,6 +7,7 @@
 
 #include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
+#include "service/folder_access_win32.h"
 #include "service/service_log.h"
 
 namespace vlvpn::service {
@@ -22,18 +23,6 @@ namespace {
 // Only LocalSystem and administrators, inherited by what is made inside.
 constexpr wchar_t kFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)";
 
-bool isTrustedOwner(PSID owner) {
-  if (IsWellKnownSid(owner, WinLocalSystemSid) || IsWellKnownSid(owner, WinBuiltinAdministratorsSid)) return true;
-  // The service's own account (under Wine: the Unix user).
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  UniqueHandle owned(token);
-  alignas(TOKEN_USER) BYTE buffer[256];
-  DWORD needed = 0;
-  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed)) return false;
-  return EqualSid(owner, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-}
-
 }  // namespace
 
 std::string unsafeDataFolderReason(const std::filesystem::path& folder) {
@@ -42,14 +31,17 @@ std::string unsafeDataFolderReason(const std::filesystem::path& folder) {
   if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return "is a link or junction";
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) return "is not a folder";
   PSID owner = nullptr;
+  PACL dacl = nullptr;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
-                            nullptr, &descriptor) != ERROR_SUCCESS) {
-    return "has an owner that cannot be read";
+  if (GetNamedSecurityInfoW(folder.c_str(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                            &owner, nullptr, &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return "has an owner or access list that cannot be read";
   }
-  const bool trusted = isTrustedOwner(owner);
+  const bool trusted = isTrustedAccount(owner);
+  const std::string others = whoElseMayChange(dacl);
   LocalFree(descriptor);
   if (!trusted) return "belongs to another user";
+  if (!others.empty()) return "may be changed by " + others;
   return {};
 }
 

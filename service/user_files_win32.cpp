@@ -5,7 +5,9 @@
 
 #include "common/path_bytes.h"
 #include "common/win32/unique_handle.h"
+#include "service/deadline_call_win32.h"
 #include "service/file_checks_win32.h"
+#include "service/user_path_win32.h"
 #include "service/user_files.h"
 
 namespace vlvpn::service {
@@ -102,12 +104,12 @@ Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const 
 // Reading a user's files for that user.
 //
 // The client allows identification only, so the service cannot open files
-// as the user. Instead it opens each file itself without following a
-// reparse point, makes sure the handle is the file the path names (its final
-// path, which resolves any junction swapped into the folders, is the path
-// asked for), and asks the system whether the client's token may read it,
-// or write it, from the file's own security descriptor. What is read is then
-// what the handle holds, which no later swap can change.
+// as the user. Instead it opens each file itself one name at a time, through
+// no reparse point anywhere on the way (openUserPath), makes sure the handle
+// is the file the path names (its final path is the path asked for), and
+// asks the system whether the client's token may read it, or write it, from
+// the file's own security descriptor. What is read is then what the handle
+// holds, which no later swap can change. All of it runs under a deadline.
 
 namespace vlvpn::service {
 namespace {
@@ -134,41 +136,53 @@ bool tokenMayAccess(HANDLE token, HANDLE handle, DWORD desired) {
 
 // The file the user may read, read. Writing and deleting stay shared out
 // while it is read, so the user's own programs are not disturbed.
-Result<std::string, OsError> readForUser(HANDLE token, const std::filesystem::path& file) {
-  UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags, nullptr));
-  if (!handle) return lastError("CreateFileW");
-  if (!isPlainFile(handle.get()) || !isReachedByPath(handle.get(), file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
-  if (!tokenMayAccess(token, handle.get(), FILE_GENERIC_READ)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
-  return readAll(handle.get());
+Result<std::string, OsError> readForUser(HANDLE token, const std::string& file) {
+  auto handle = openUserPath(systemNtFileCalls(), file, {GENERIC_READ | READ_CONTROL, FILE_SHARE_READ});
+  if (!handle) return handle.error();
+  if (!isPlainFile(handle.value().get()) || !isReachedByPath(handle.value().get(), pathFromUtf8(file))) {
+    return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+  }
+  if (!tokenMayAccess(token, handle.value().get(), FILE_GENERIC_READ)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
+  return readAll(handle.value().get());
 }
 
 // The user's log, opened for writing and emptied, as OpenVPN's --log would:
 // a file the user made (the desktop program makes it before each start) and
 // may write. The service never creates a file on a user's behalf: with its
-// rights it would land wherever the path leads. The handle is not
-// inheritable; the launcher hands a copy to OpenVPN.
-Result<OpenedFile, OsError> openLogForUser(HANDLE token, const std::filesystem::path& file) {
-  const auto folderPath = file.parent_path();
-  // Held without delete sharing, the folder cannot be renamed or replaced
-  // until the log is open.
-  UniqueFileHandle folder(CreateFileW(folderPath.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags,
-                                      nullptr));
-  if (!folder) return lastError("CreateFileW");
-  if (!isReachedByPath(folder.get(), folderPath)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+// rights it would land wherever the path leads. Shared like OpenVPN's own
+// log: the desktop program reads it while it grows, and the next start opens
+// it while this OpenVPN still writes. The handle is not inheritable; the
+// launcher hands a copy to OpenVPN.
+Result<OpenedFile, OsError> openLogForUser(HANDLE token, const std::string& file) {
+  auto log = openUserPath(systemNtFileCalls(), file,
+                          {GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE});
+  if (!log) return log.error();
+  const HANDLE handle = log.value().get();
+  if (!tokenMayAccess(token, handle, FILE_GENERIC_WRITE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
+  if (!isPlainFile(handle) || !isReachedByPath(handle, pathFromUtf8(file))) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+  if (!SetEndOfFile(handle)) return lastError("SetEndOfFile");
+  return OpenedFile(reinterpret_cast<intptr_t>(log.value().release()));
+}
 
-  // Shared like OpenVPN's own log: the desktop program reads it while it
-  // grows, and the next start opens it while this OpenVPN still writes.
-  const DWORD sharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const DWORD access = GENERIC_WRITE | READ_CONTROL;
-  UniqueFileHandle log(CreateFileW(file.c_str(), access, sharing, nullptr, OPEN_EXISTING,
-                                   FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags, nullptr));
-  if (!log) return lastError("CreateFileW");
-  if (!tokenMayAccess(token, log.get(), FILE_GENERIC_WRITE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};
-  if (!isPlainFile(log.get()) || !isReachedByPath(log.get(), file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
-  if (!SetEndOfFile(log.get())) return lastError("SetEndOfFile");
-  return OpenedFile(reinterpret_cast<intptr_t>(log.release()));
+Result<UserProfileFiles, OsError> openForUser(HANDLE token, const OpenVpnArguments& arguments) {
+  UserProfileFiles files;
+  auto config = readForUser(token, arguments.configPath);
+  if (!config) return config.error();
+  files.config = std::move(config).value();
+  if (arguments.credentialsPath) {
+    auto credentials = readForUser(token, *arguments.credentialsPath);
+    if (!credentials) return credentials.error();
+    files.credentials = std::move(credentials).value();
+  }
+  if (arguments.managementPasswordPath) {
+    auto password = readForUser(token, *arguments.managementPasswordPath);
+    if (!password) return password.error();
+    files.managementPassword = std::move(password).value();
+  }
+  auto log = openLogForUser(token, arguments.logPath);
+  if (!log) return log.error();
+  files.log = std::move(log).value();
+  return files;
 }
 
 }  // namespace
@@ -180,25 +194,12 @@ void OpenedFile::close() {
 
 Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments) {
   if (!requester.token) return readProfileFilesAsService(arguments);
-  const HANDLE token = requester.token.get();
-  UserProfileFiles files;
-  auto config = readForUser(token, pathFromUtf8(arguments.configPath));
-  if (!config) return config.error();
-  files.config = std::move(config).value();
-  if (arguments.credentialsPath) {
-    auto credentials = readForUser(token, pathFromUtf8(*arguments.credentialsPath));
-    if (!credentials) return credentials.error();
-    files.credentials = std::move(credentials).value();
-  }
-  if (arguments.managementPasswordPath) {
-    auto password = readForUser(token, pathFromUtf8(*arguments.managementPasswordPath));
-    if (!password) return password.error();
-    files.managementPassword = std::move(password).value();
-  }
-  auto log = openLogForUser(token, pathFromUtf8(arguments.logPath));
-  if (!log) return log.error();
-  files.log = std::move(log).value();
-  return files;
+  // On a thread of its own, which holds the token and the arguments, so a
+  // file the user keeps from answering stalls that thread only.
+  auto files = callWithDeadline<Result<UserProfileFiles, OsError>>(
+      kUserFilesDeadline, [token = requester.token, arguments] { return openForUser(token.get(), arguments); });
+  if (!files) return files.error();
+  return std::move(files).value();
 }
 
 }  // namespace vlvpn::service

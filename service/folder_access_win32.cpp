@@ -1,0 +1,79 @@
+#include "service/folder_access_win32.h"
+
+#include <sddl.h>
+
+#include "common/win32/unique_handle.h"
+#include "common/win32/wide.h"
+
+namespace vlvpn::service {
+namespace {
+
+// The service's own account (under Wine: the Unix user).
+bool isOwnAccount(PSID sid) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  UniqueHandle owned(token);
+  alignas(TOKEN_USER) BYTE buffer[256];
+  DWORD needed = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed)) return false;
+  return EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+}
+
+}  // namespace
+
+bool isTrustedAccount(PSID sid) {
+  return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || isOwnAccount(sid);
+}
+
+namespace {
+
+// Rights that let a holder put, replace or remove what the folder holds, or
+// change who may: on the folder, or inherited by what is made inside.
+constexpr ACCESS_MASK kChangingRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | FILE_DELETE_CHILD | FILE_WRITE_DATA |
+                                        FILE_APPEND_DATA | DELETE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE |
+                                        GENERIC_ALL | MAXIMUM_ALLOWED;
+
+// "DOMAIN\name", else the SID's string form.
+std::string accountName(PSID sid) {
+  wchar_t name[256], domain[256];
+  DWORD nameLength = 256, domainLength = 256;
+  SID_NAME_USE use;
+  if (LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
+    return utf8FromWide(domainLength ? std::wstring(domain) + L"\\" + name : std::wstring(name));
+  }
+  wchar_t* text = nullptr;
+  if (!ConvertSidToStringSidW(sid, &text)) return "an account that cannot be named";
+  std::string result = utf8FromWide(text);
+  LocalFree(text);
+  return result;
+}
+
+}  // namespace
+
+std::string whoElseMayChange(const ACL* dacl) {
+  if (!dacl) return "anyone";
+  for (DWORD i = 0; i < dacl->AceCount; ++i) {
+    ACE_HEADER* header = nullptr;
+    if (!GetAce(const_cast<ACL*>(dacl), i, reinterpret_cast<void**>(&header))) return "an entry that cannot be read";
+    switch (header->AceType) {
+      case ACCESS_DENIED_ACE_TYPE:
+      case ACCESS_DENIED_OBJECT_ACE_TYPE:
+      case ACCESS_DENIED_CALLBACK_ACE_TYPE:
+      case ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE:
+        continue;
+      case ACCESS_ALLOWED_ACE_TYPE:
+        break;
+      default:
+        return "an entry of kind " + std::to_string(header->AceType);
+    }
+    const auto* allowed = reinterpret_cast<const ACCESS_ALLOWED_ACE*>(header);
+    if (!(allowed->Mask & kChangingRights)) continue;
+    PSID sid = const_cast<DWORD*>(&allowed->SidStart);
+    // What the service makes inside is the service's own.
+    if (isTrustedAccount(sid) || IsWellKnownSid(sid, WinCreatorOwnerSid)) continue;
+    return accountName(sid);
+  }
+  return {};
+}
+
+}  // namespace vlvpn::service
