@@ -16,6 +16,7 @@
 #include "common/posix/private_file.h"
 #include "common/posix/unique_fd.h"
 #include "service/user_files.h"
+#include "service/user_files_posix.h"
 
 namespace vlvpn::service {
 
@@ -260,9 +261,30 @@ void OpenedFile::close() {
   native_ = -1;
 }
 
+Result<UserProfileFiles, OsError> receiveUserProfileFiles(int socket, const OpenVpnArguments& arguments,
+                                                         std::chrono::steady_clock::time_point deadline) {
+  UserProfileFiles files;
+  auto config = receiveContent(socket, deadline);
+  if (!config) return config.error();
+  files.config = std::move(config).value();
+  if (arguments.credentialsPath) {
+    auto credentials = receiveContent(socket, deadline);
+    if (!credentials) return credentials.error();
+    files.credentials = std::move(credentials).value();
+  }
+  if (arguments.managementPasswordPath) {
+    auto password = receiveContent(socket, deadline);
+    if (!password) return password.error();
+    files.managementPassword = std::move(password).value();
+  }
+  auto opened = receiveDescriptor(socket, deadline);
+  if (!opened) return opened.error();
+  files.log = std::move(opened).value();
+  return files;
+}
+
 Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requester, const OpenVpnArguments& arguments) {
   if (!requester.uid || !requester.gid) return readProfileFilesAsService(arguments);
-  UserProfileFiles files;
 
   std::vector<ChildPath> reads;
   for (const std::string* path : {&arguments.configPath, arguments.credentialsPath ? &*arguments.credentialsPath : nullptr,
@@ -284,25 +306,7 @@ Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requeste
   if (child == 0) childReadAs(*requester.uid, *requester.gid, theirs.get(), reads, &*log);
   theirs.reset();
 
-  Result<UserProfileFiles, OsError> outcome = [&]() -> Result<UserProfileFiles, OsError> {
-    auto config = receiveContent(ours.get(), deadline);
-    if (!config) return config.error();
-    files.config = std::move(config).value();
-    if (arguments.credentialsPath) {
-      auto credentials = receiveContent(ours.get(), deadline);
-      if (!credentials) return credentials.error();
-      files.credentials = std::move(credentials).value();
-    }
-    if (arguments.managementPasswordPath) {
-      auto password = receiveContent(ours.get(), deadline);
-      if (!password) return password.error();
-      files.managementPassword = std::move(password).value();
-    }
-    auto opened = receiveDescriptor(ours.get(), deadline);
-    if (!opened) return opened.error();
-    files.log = std::move(opened).value();
-    return std::move(files);
-  }();
+  auto outcome = receiveUserProfileFiles(ours.get(), arguments, deadline);
   ours.reset();  // a child still sending sees the end and exits
   // One stuck in an open or a read the user arranged never ends by itself.
   if (!outcome && outcome.error().code == ETIMEDOUT) ::kill(child, SIGKILL);

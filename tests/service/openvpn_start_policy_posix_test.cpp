@@ -11,6 +11,7 @@
 #include "service/socket_peer_posix.h"
 #include "service/supervised_process.h"
 #include "service/user_files.h"
+#include "service/user_files_posix.h"
 #include "tests/support/temp_dir.h"
 
 namespace vlvpn::service {
@@ -37,6 +38,34 @@ TEST(SocketPeer, IsTheKernelsWordOrAReasonWhyNot) {
   EXPECT_EQ(unknown.unknownIdentity->code, static_cast<uint32_t>(ENOTSOCK));
   ::close(notSocket[0]);
   ::close(notSocket[1]);
+}
+
+// The child reading as the user may be stuck where the user arranged it;
+// the service stops waiting at the deadline, whatever the child sent so far.
+TEST(UserFilesPosix, AChildThatStopsAnsweringIsGivenUpAtTheDeadline) {
+  OpenVpnArguments arguments;
+  arguments.configPath = "/home/u/VLVPNDesk/profiles/p/x.ovpn";
+  arguments.logPath = "/home/u/VLVPNDesk/profiles/p/openvpn.log";
+  for (const bool sendsTheConfig : {false, true}) {
+    SCOPED_TRACE(sendsTheConfig ? "stuck at the log" : "silent from the start");
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, pair), 0);
+    if (sendsTheConfig) {
+      // errno 0, one chunk, the end of the file; then nothing for the log.
+      const int ok = 0;
+      const uint32_t length = 7, end = 0;
+      ASSERT_EQ(::write(pair[1], &ok, sizeof ok), static_cast<ssize_t>(sizeof ok));
+      ASSERT_EQ(::write(pair[1], &length, sizeof length), static_cast<ssize_t>(sizeof length));
+      ASSERT_EQ(::write(pair[1], "client\n", length), static_cast<ssize_t>(length));
+      ASSERT_EQ(::write(pair[1], &end, sizeof end), static_cast<ssize_t>(sizeof end));
+    }
+    const auto files = receiveUserProfileFiles(pair[0], arguments,
+                                               std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
+    ASSERT_FALSE(files);
+    EXPECT_EQ(files.error().code, kUserFilesTimedOut);
+    ::close(pair[0]);
+    ::close(pair[1]);
+  }
 }
 
 TEST(StartPolicyPosix, TheServicesOpenVpnCarriesTheMarkTheFilterSetsLetThrough) {
