@@ -2,7 +2,6 @@
 #include <aclapi.h>
 #include <sddl.h>
 
-
 #include "common/path_bytes.h"
 #include "common/win32/unique_handle.h"
 #include "service/deadline_call_win32.h"
@@ -14,17 +13,11 @@ namespace vlvpn::service {
 
 const uint32_t kUserFilesTimedOut = ERROR_TIMEOUT;
 
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
 namespace {
 
 OsError lastError(const char* api) { return OsError{api, GetLastError()}; }
-
-}  // namespace
-
-// On every open of a path a user names: should it lead to a named pipe, the
-// pipe's server may identify the service but never act as it.
-constexpr DWORD kUserPathFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
-
-namespace {
 
 // The whole file behind `handle`, refused unread above kMaxUserFileBytes.
 Result<std::string, OsError> readAll(HANDLE handle) {
@@ -44,37 +37,23 @@ Result<std::string, OsError> readAll(HANDLE handle) {
 
 }  // namespace
 
-bool isFreeOfLinks(const std::filesystem::path& folder) {
-  std::filesystem::path prefix;
-  for (const auto& component : folder) {
-    prefix /= component;
-    if (prefix == folder.root_name() || prefix == folder.root_path()) continue;
-    const DWORD attributes = GetFileAttributesW(prefix.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-  }
-  return true;
+// Both walk the path as a user's file is opened (openUserPath): a query by
+// path would follow a junction swapped in above the name it asks about.
+bool isFreeOfLinks(const std::filesystem::path& path) {
+  return openUserPath(systemNtFileCalls(), utf8FromPath(path), {FILE_READ_ATTRIBUTES, kShareAll, false}).ok();
 }
 
 bool isAbsentOrPlainFile(const std::filesystem::path& file) {
-  UniqueFileHandle handle(CreateFileW(file.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | kUserPathFlags, nullptr));
-  if (!handle) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-  }
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (!GetFileInformationByHandle(handle.get(), &info)) return false;
-  const DWORD notPlain = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE;
-  return (info.dwFileAttributes & notPlain) == 0 && info.nNumberOfLinks == 1;
+  auto handle = openUserPath(systemNtFileCalls(), utf8FromPath(file), {FILE_READ_ATTRIBUTES, kShareAll});
+  if (!handle) return handle.error().code == ERROR_FILE_NOT_FOUND;
+  return isPlainFile(handle.value().get());
 }
 
 Result<std::string, OsError> readPlainFile(const std::filesystem::path& file) {
-  if (!isAbsentOrPlainFile(file)) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
-  UniqueFileHandle handle(CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT | kUserPathFlags, nullptr));
-  if (!handle) return lastError("CreateFileW");
-  return readAll(handle.get());
+  auto handle = openUserPath(systemNtFileCalls(), utf8FromPath(file), {GENERIC_READ, FILE_SHARE_READ});
+  if (!handle) return handle.error();
+  if (!isPlainFile(handle.value().get())) return OsError{"CreateFileW", ERROR_ACCESS_DENIED};
+  return readAll(handle.value().get());
 }
 
 Result<void, OsError> writePrivateFile(const std::filesystem::path& file, const std::string& content) {

@@ -34,8 +34,8 @@ constexpr ULONG kFolderSharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 OsError failed(NTSTATUS status) { return OsError{"NtCreateFile", RtlNtStatusToDosError(status)}; }
 
 // One open, with the name `name` relative to `parent` (or absolute, with no
-// parent); fails on any reparse point, whether the open stopped at it or
-// found the object to be one.
+// parent: a drive's root); below a root it fails on any reparse point,
+// whether the open stopped at it or found the object to be one.
 Result<UniqueFileHandle, OsError> openOne(NtFileCalls& calls, HANDLE parent, std::wstring name, ACCESS_MASK access,
                                           ULONG share, ULONG options) {
   UNICODE_STRING unicodeName{};
@@ -62,6 +62,9 @@ Result<UniqueFileHandle, OsError> openOne(NtFileCalls& calls, HANDLE parent, std
   }
   if (!NT_SUCCESS(status)) return failed(status);
   UniqueFileHandle handle(opened);
+  // A drive's root is what its letter names. (Wine marks the root of a
+  // drive mapped to a Unix folder as a reparse point.)
+  if (!parent) return handle;
   ULONG attributes = 0;
   const NTSTATUS queried = calls.queryAttributes(handle.get(), &attributes);
   if (!NT_SUCCESS(queried)) return OsError{"NtQueryInformationFile", RtlNtStatusToDosError(queried)};
@@ -98,7 +101,7 @@ Result<UniqueFileHandle, OsError> openUserPath(NtFileCalls& calls, std::string_v
     held.push_back(std::move(next).value());
   }
   return openOne(calls, held.back().get(), wideFromUtf8(components->back()), wanted.access | SYNCHRONIZE, wanted.share,
-                 FILE_NON_DIRECTORY_FILE | FILE_COMPLETE_IF_OPLOCKED);
+                 (wanted.fileOnly ? FILE_NON_DIRECTORY_FILE : 0) | FILE_COMPLETE_IF_OPLOCKED);
 }
 
 }  // namespace vlvpn::service

@@ -31,6 +31,7 @@ NtFileCalls& systemNtFileCalls();
 struct UserPathAccess {
   ACCESS_MASK access;
   ULONG share;
+  bool fileOnly = true;  // false: a folder may end the path too
 };
 
 // `path` (UTF-8), a plain absolute path on a drive ("C:\..."), opened for
@@ -42,7 +43,8 @@ struct UserPathAccess {
 // (a named pipe's server), and the last one completes at once even when
 // another program holds an opportunistic lock on the file. UNC, device and
 // relative paths, "." and "..", and streams are refused unopened
-// (ERROR_BAD_PATHNAME); the last name must be a file.
+// (ERROR_BAD_PATHNAME); the last name must be a file unless `wanted` says
+// otherwise.
 Result<UniqueFileHandle, OsError> openUserPath(NtFileCalls& calls, std::string_view path, const UserPathAccess& wanted);
 
 }  // namespace vlvpn::service

@@ -14,6 +14,7 @@
 #include "service/folder_access_win32.h"
 #include "service/pipe_holder_win32.h"
 #include "service/service_log.h"
+#include "service/user_files.h"
 #include "service/user_path_win32.h"
 #include "tests/fakes/fake_nt_files_win32.h"
 #include "tests/support/temp_dir.h"
@@ -156,6 +157,29 @@ TEST(UserPathOpen, ReadsARealFileThroughTheSystemsCalls) {
   ASSERT_TRUE(ReadFile(opened.value().get(), buffer, sizeof buffer, &read, nullptr));
   EXPECT_EQ(std::string(buffer, read), "client\n");
   EXPECT_FALSE(openUserPath(systemNtFileCalls(), utf8FromWide((dir.path() / L"absent.ovpn").wstring()), kRead));
+}
+
+// The checks before a start go the same way, so a query by path never
+// follows a junction above the name it asks about.
+TEST(UserPathOpen, TheChecksBeforeAStartWalkTheSameWay) {
+  test::TempDir dir;
+  const auto file = dir.path() / L"x.ovpn";
+  std::ofstream(file, std::ios::binary) << "client\n";
+  EXPECT_TRUE(isFreeOfLinks(dir.path()));
+  EXPECT_TRUE(isFreeOfLinks(file));
+  EXPECT_TRUE(isAbsentOrPlainFile(file));
+  EXPECT_TRUE(isAbsentOrPlainFile(dir.path() / L"openvpn.log"));
+  EXPECT_TRUE(isAbsentOrPlainFile(dir.path() / L"absent" / L"openvpn.log"));
+  EXPECT_FALSE(isAbsentOrPlainFile(dir.path()));
+  EXPECT_FALSE(isFreeOfLinks(L"\\\\host\\share\\profiles"));
+  EXPECT_FALSE(isAbsentOrPlainFile(L"\\\\host\\share\\openvpn.log"));
+  auto content = readPlainFile(file);
+  ASSERT_TRUE(content);
+  EXPECT_EQ(content.value(), "client\n");
+
+  ProfileTree tree;
+  EXPECT_TRUE(openUserPath(tree.files, "C:\\Users\\ada\\VLVPNDesk", {FILE_READ_ATTRIBUTES, FILE_SHARE_READ, false}));
+  EXPECT_FALSE(openUserPath(tree.files, "C:\\Users\\ada\\VLVPNDesk", {FILE_READ_ATTRIBUTES, FILE_SHARE_READ}));
 }
 
 TEST(DeadlineCall, AReaderStuckInBlockingIoIsGivenUpAtItsDeadline) {
