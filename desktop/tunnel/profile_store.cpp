@@ -3,8 +3,10 @@
 #include <system_error>
 
 #include "common/file_bytes.h"
+#include "common/openvpn_arguments.h"
 #include "common/path_component.h"
 #include "common/path_bytes.h"
+#include "common/text.h"
 #include "desktop/tunnel/data_folder.h"
 
 namespace vlvpn::tunnel {
@@ -26,7 +28,15 @@ Result<void> writeWholeFile(const fs::path& path, std::string_view content, std:
 }  // namespace
 
 bool isValidProfileId(std::string_view id) { return isPortablePathComponent(id); }
-bool isValidConfigFileName(std::string_view fileName) { return isPortablePathComponent(fileName); }
+bool isValidConfigFileName(std::string_view fileName) {
+  // A configuration by the name of a file kept beside it would be
+  // overwritten by that file (on Windows in any case of its letters).
+  const std::string name = asciiLower(fileName);
+  for (std::string_view kept : {"auth.txt", "openvpn.log", "meta.json", kManagementPasswordFile}) {
+    if (name == kept) return false;
+  }
+  return isPortablePathComponent(fileName);
+}
 
 std::string formatAuthFile(const Credentials& credentials) {
   return credentials.username + "\n" + credentials.password + "\n";

@@ -22,7 +22,8 @@ inline constexpr const char* kAuthFileNotFound = "Auth file not found";
 // on every platform (isPortablePathComponent).
 bool isValidProfileId(std::string_view id);
 // A configuration file name names exactly one file inside the profile folder,
-// under the same rules.
+// under the same rules, and none of the files kept beside it ("auth.txt",
+// "openvpn.log", "meta.json", "management.txt", in any case).
 bool isValidConfigFileName(std::string_view fileName);
 
 struct Credentials {

@@ -1,7 +1,11 @@
 // The service reads a profile's files as the user who asked for them: what
 // that user cannot read never reaches an OpenVPN, and the log OpenVPN writes
 // is the user's own file.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,8 +29,8 @@ namespace {
 namespace fs = std::filesystem;
 constexpr uid_t kUser = 1000;
 
-fs::path makeProfile(const fs::path& home, const char* content) {
-  const auto folder = home / "VLVPNDesk" / "profiles" / "p";
+fs::path makeProfile(const fs::path& home, const std::string& content, const char* id = "p") {
+  const auto folder = home / "VLVPNDesk" / "profiles" / id;
   fs::create_directories(folder);
   std::ofstream(folder / "p.ovpn") << content;
   return folder;
@@ -36,6 +40,46 @@ std::string startRequest(const fs::path& folder) {
   return "OPENVPN_START\t/usr/sbin/openvpn\t" +
          formatOpenVpnArguments({(folder / "p.ovpn").string(), std::nullopt, (folder / "openvpn.log").string()}) + "\n";
 }
+
+// The asking user: a child that drops to uid 1000, forked while the test
+// still has one thread, and sends `requests` one at a time once told to.
+class UserAsker {
+ public:
+  UserAsker(const std::string& endpoint, const std::vector<std::string>& requests) {
+    if (::pipe(go_) != 0 || ::pipe(replies_) != 0) return;
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      char ready;
+      if (::setgid(kUser) != 0 || ::setuid(kUser) != 0 || ::read(go_[0], &ready, 1) != 1) ::_exit(1);
+      for (const auto& request : requests) {
+        const std::string reply = serviceRequest(endpoint, request) + "\n";
+        if (::write(replies_[1], reply.data(), reply.size()) < 0) ::_exit(1);
+      }
+      ::_exit(0);
+    }
+    ::close(replies_[1]);
+  }
+  ~UserAsker() {
+    ::close(go_[0]);
+    ::close(go_[1]);
+    ::close(replies_[0]);
+  }
+
+  // Lets it ask, and returns its replies, one a line, once it is done.
+  std::string replies() {
+    if (pid_ <= 0 || ::write(go_[1], "g", 1) != 1) return {};
+    std::string answers;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(replies_[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<size_t>(n));
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    return answers;
+  }
+
+ private:
+  int go_[2] = {-1, -1}, replies_[2] = {-1, -1};
+  pid_t pid_ = -1;
+};
 
 TEST(ServiceReadsAsTheUser, WhatTheUserCannotReadIsRefusedAndTheLogIsTheirs) {
   VLVPN_REQUIRE_ENVIRONMENT(geteuid() == 0, "needs root to ask as another user");
@@ -50,34 +94,11 @@ TEST(ServiceReadsAsTheUser, WhatTheUserCannotReadIsRefusedAndTheLogIsTheirs) {
   }
   ASSERT_EQ(::lchown((scratch.path() / "user").c_str(), kUser, kUser), 0);
   const std::string endpoint = (scratch.path() / "killswitch.sock").string();
-  const std::string requests[] = {startRequest(rootOnly), startRequest(own)};
-
-  // The asking user is a child that drops to uid 1000, forked while this
-  // test still has one thread; it waits until the service answers.
-  int go[2], replies[2];
-  ASSERT_EQ(::pipe(go), 0);
-  ASSERT_EQ(::pipe(replies), 0);
-  const pid_t asker = ::fork();
-  ASSERT_GE(asker, 0);
-  if (asker == 0) {
-    char ready;
-    if (::setgid(kUser) != 0 || ::setuid(kUser) != 0 || ::read(go[0], &ready, 1) != 1) ::_exit(1);
-    for (const auto& request : requests) {
-      const std::string reply = serviceRequest(endpoint, request) + "\n";
-      if (::write(replies[1], reply.data(), reply.size()) < 0) ::_exit(1);
-    }
-    ::_exit(0);
-  }
-  ::close(replies[1]);
+  UserAsker asker(endpoint, {startRequest(rootOnly), startRequest(own)});
 
   KillSwitchService service(scratch.path(), {}, endpoint);
   ASSERT_TRUE(service.waitUntilAnswering());
-  ASSERT_EQ(::write(go[1], "g", 1), 1);
-  std::string answers;
-  char buffer[256];
-  for (ssize_t n; (n = ::read(replies[0], buffer, sizeof buffer)) > 0;) answers.append(buffer, static_cast<size_t>(n));
-  int status = 0;
-  ::waitpid(asker, &status, 0);
+  const std::string answers = asker.replies();
 
   const std::string first = answers.substr(0, answers.find('\n'));
   const std::string second = answers.substr(answers.find('\n') + 1, answers.rfind('\n') - answers.find('\n') - 1);
@@ -90,6 +111,60 @@ TEST(ServiceReadsAsTheUser, WhatTheUserCannotReadIsRefusedAndTheLogIsTheirs) {
   EXPECT_EQ(log.st_uid, kUser) << "the log was created as the user, not as root";
   EXPECT_EQ(service.request("OPENVPN_STOP"), "OK");
   EXPECT_FALSE(fs::exists(service.dataFolder / "openvpn-auth.txt"));
+}
+
+// What a user's profile would have the service's OpenVPN do with root's
+// rights: read a root-only file and send it to the user's own listener as
+// proxy credentials (a directive behind a comment, where OpenVPN splits a
+// long line inside a <connection> block), serve as a VPN server on port 53,
+// or run programs with the user's LD_PRELOAD. Each start is refused, no
+// OpenVPN runs, and nothing reaches the listener.
+TEST(ServiceReadsAsTheUser, HostileProfilesStartNothingAndReadNoFileOfRoots) {
+  VLVPN_REQUIRE_ENVIRONMENT(geteuid() == 0, "needs root to ask as another user");
+  TempDir scratch;
+  fs::permissions(scratch.path(), fs::perms(0755));
+  const auto secret = scratch.path() / "secret";
+  std::ofstream(secret) << "root-user\nroot-password\n";
+  fs::permissions(secret, fs::perms(0600));
+
+  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(::bind(listener.get(), reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  ASSERT_EQ(::listen(listener.get(), 8), 0);
+  ASSERT_EQ(::getsockname(listener.get(), reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+
+  const auto home = scratch.path() / "user";
+  const fs::path profiles[] = {
+      makeProfile(home,
+                  "client\ndev null\n<connection>\nremote 127.0.0.1 1194 tcp\n#" + std::string(254, 'x') +
+                      "# http-proxy 127.0.0.1 " + port + " " + secret.string() + " basic\n</connection>\n",
+                  "split"),
+      makeProfile(home, "mode server\ntls-server\ndev null\nifconfig 10.8.0.1 10.8.0.2\nport 53\n", "server"),
+      makeProfile(home, "client\ndev null\nremote 127.0.0.1 1194\nsetenv LD_PRELOAD /tmp/x.so\n", "preload"),
+  };
+  for (const auto& entry : fs::recursive_directory_iterator(home)) ASSERT_EQ(::lchown(entry.path().c_str(), kUser, kUser), 0);
+  ASSERT_EQ(::lchown(home.c_str(), kUser, kUser), 0);
+
+  const std::string endpoint = (scratch.path() / "killswitch.sock").string();
+  std::vector<std::string> requests;
+  for (const auto& profile : profiles) requests.push_back(startRequest(profile));
+  requests.push_back("OPENVPN_STATUS\n");
+  UserAsker asker(endpoint, requests);
+  KillSwitchService service(scratch.path(), {}, endpoint);
+  ASSERT_TRUE(service.waitUntilAnswering());
+  EXPECT_EQ(asker.replies(),
+            "ERR config_not_allowed\nERR config_not_allowed\nERR config_not_allowed\nOK STOPPED\n")
+      << service.logText();
+
+  pollfd waiting{listener.get(), POLLIN, 0};
+  EXPECT_EQ(::poll(&waiting, 1, 300), 0) << "something connected to the user's listener";
+  const std::string log = service.logText();
+  EXPECT_EQ(log.find("root-password"), std::string::npos);
+  EXPECT_NE(log.find("uid 1000: OPENVPN_START"), std::string::npos) << log;
 }
 
 // A user who swaps "openvpn.log" for a FIFO between the service's check and

@@ -134,6 +134,14 @@ TEST_F(ProfileStoreTest, RefusesIdentifiersAndNamesThatLeaveTheirFolder) {
     SCOPED_TRACE(testing::PrintToString(name));
     EXPECT_EQ(store.saveConfig("keep", "x", name).error().message, "Invalid file name");
   }
+  // A configuration by the name of a file kept beside it would be lost to
+  // that file's next write: the credentials, the log, the metadata or the
+  // management password of the next connect.
+  for (const char* name : {"auth.txt", "openvpn.log", "meta.json", "management.txt", "Management.TXT"}) {
+    SCOPED_TRACE(name);
+    EXPECT_EQ(store.saveConfig("keep", "client\n", name).error().message, "Invalid file name");
+  }
+  EXPECT_EQ(readBytes(profiles() / "keep" / "auth.txt"), "u\np\n");
   EXPECT_EQ(store.listMetadata(), std::vector<std::string>{"k"});
   EXPECT_EQ(store.readCredentials("keep").value(), (Credentials{"u", "p"}));
   // Only the one profile folder exists.
