@@ -2,27 +2,15 @@
 
 #include <sddl.h>
 
-#include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
+#include "service/accounts_win32.h"
 
 namespace vlvpn::service {
-namespace {
-
-// The service's own account (under Wine: the Unix user).
-bool isOwnAccount(PSID sid) {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  UniqueHandle owned(token);
-  alignas(TOKEN_USER) BYTE buffer[256];
-  DWORD needed = 0;
-  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &needed)) return false;
-  return EqualSid(sid, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
-}
-
-}  // namespace
 
 bool isTrustedAccount(PSID sid) {
-  return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) || isOwnAccount(sid);
+  const PSID service = serviceAccount().get();
+  return IsWellKnownSid(sid, WinLocalSystemSid) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+         (service && EqualSid(sid, service));
 }
 
 namespace {
@@ -35,12 +23,7 @@ constexpr ACCESS_MASK kChangingRights = FILE_ADD_FILE | FILE_ADD_SUBDIRECTORY | 
 
 // "DOMAIN\name", else the SID's string form.
 std::string accountName(PSID sid) {
-  wchar_t name[256], domain[256];
-  DWORD nameLength = 256, domainLength = 256;
-  SID_NAME_USE use;
-  if (LookupAccountSidW(nullptr, sid, name, &nameLength, domain, &domainLength, &use)) {
-    return utf8FromWide(domainLength ? std::wstring(domain) + L"\\" + name : std::wstring(name));
-  }
+  if (std::string name = accountNameOf(sid); !name.empty()) return name;
   wchar_t* text = nullptr;
   if (!ConvertSidToStringSidW(sid, &text)) return "an account that cannot be named";
   std::string result = utf8FromWide(text);

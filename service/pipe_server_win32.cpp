@@ -13,6 +13,7 @@
 #include "common/win32/overlapped_io.h"
 #include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
+#include "service/accounts_win32.h"
 #include "service/pipe_holder_win32.h"
 #include "service/pipe_name_claim.h"
 #include "service/pipe_server.h"
@@ -132,21 +133,6 @@ Result<std::shared_ptr<void>, OsError> clientToken(HANDLE pipe) {
   return std::shared_ptr<void>(token, CloseHandle);
 }
 
-// "DOMAIN\\user" of a token, for the log; "" when it cannot be read.
-std::string accountOf(HANDLE token) {
-  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return {};
-  wchar_t name[256], domain[256];
-  DWORD nameSize = 256, domainSize = 256;
-  SID_NAME_USE use;
-  if (!LookupAccountSidW(nullptr, reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, name, &nameSize, domain, &domainSize,
-                         &use)) {
-    return {};
-  }
-  return utf8FromWide(std::wstring(domain) + L"\\" + name);
-}
-
 // A client not asked for its token (a health check) is named by its process.
 std::string clientProcessOf(HANDLE pipe) {
   ULONG pid = 0;
@@ -158,7 +144,7 @@ void answer(ServerContext& context, CompleteRequest& complete) {
   auto token = clientToken(complete.pipe.get());
   if (token) {
     requester.token = std::move(token).value();
-    requester.name = accountOf(requester.token.get());
+    requester.name = accountNameOf(TokenUserSid(requester.token.get()).get());
   } else {
     requester.unknownIdentity = token.error();
   }

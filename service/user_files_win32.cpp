@@ -13,9 +13,9 @@ namespace vlvpn::service {
 
 const uint32_t kUserFilesTimedOut = ERROR_TIMEOUT;
 
-constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 namespace {
+
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 OsError lastError(const char* api) { return OsError{api, GetLastError()}; }
 
@@ -133,8 +133,7 @@ Result<std::string, OsError> readForUser(HANDLE token, const std::string& file) 
 // it while this OpenVPN still writes. The handle is not inheritable; the
 // launcher hands a copy to OpenVPN.
 Result<OpenedFile, OsError> openLogForUser(HANDLE token, const std::string& file) {
-  auto log = openUserPath(systemNtFileCalls(), file,
-                          {GENERIC_WRITE | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE});
+  auto log = openUserPath(systemNtFileCalls(), file, {GENERIC_WRITE | READ_CONTROL, kShareAll});
   if (!log) return log.error();
   const HANDLE handle = log.value().get();
   if (!tokenMayAccess(token, handle, FILE_GENERIC_WRITE)) return OsError{"AccessCheck", ERROR_ACCESS_DENIED};

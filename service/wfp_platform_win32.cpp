@@ -8,6 +8,7 @@
 #include "common/win32/mingw_compat.h"
 #include "common/win32/unique_handle.h"
 #include "common/win32/wide.h"
+#include "service/accounts_win32.h"
 
 namespace vlvpn::service {
 namespace {
@@ -54,12 +55,8 @@ class SystemWfpPlatform final : public WfpPlatform {
   }
 
   std::shared_ptr<FWP_BYTE_BLOB> serviceUser() override {
-    UniqueHandle token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.put())) return nullptr;
-    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-    DWORD size = 0;
-    if (!GetTokenInformation(token.get(), TokenUser, buffer, sizeof buffer, &size)) return nullptr;
-    return userDescriptor(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid);
+    const PSID sid = serviceAccount().get();
+    return sid ? userDescriptor(sid) : nullptr;
   }
 
  private:
