@@ -83,6 +83,28 @@ Result<UserProfileFiles, OsError> openUserProfileFiles(const Requester& requeste
 inline constexpr std::chrono::milliseconds kUserFilesDeadline{5000};
 extern const uint32_t kUserFilesTimedOut;
 
+// The configuration, then the credentials and the management password where
+// `arguments` name them, in that order, each got by `read(path)` (a
+// Result<std::string, OsError>); the first failure is the answer. No log.
+template <class Read>
+Result<UserProfileFiles, OsError> readProfileTexts(const OpenVpnArguments& arguments, Read&& read) {
+  UserProfileFiles files;
+  auto config = read(arguments.configPath);
+  if (!config) return config.error();
+  files.config = std::move(config).value();
+  if (arguments.credentialsPath) {
+    auto credentials = read(*arguments.credentialsPath);
+    if (!credentials) return credentials.error();
+    files.credentials = std::move(credentials).value();
+  }
+  if (arguments.managementPasswordPath) {
+    auto password = read(*arguments.managementPasswordPath);
+    if (!password) return password.error();
+    files.managementPassword = std::move(password).value();
+  }
+  return files;
+}
+
 // The configuration and the credentials read with the service's rights
 // (readPlainFile), and no log: what a request from no known user gets.
 Result<UserProfileFiles, OsError> readProfileFilesAsService(const OpenVpnArguments& arguments);

@@ -263,23 +263,12 @@ void OpenedFile::close() {
 
 Result<UserProfileFiles, OsError> receiveUserProfileFiles(int socket, const OpenVpnArguments& arguments,
                                                          std::chrono::steady_clock::time_point deadline) {
-  UserProfileFiles files;
-  auto config = receiveContent(socket, deadline);
-  if (!config) return config.error();
-  files.config = std::move(config).value();
-  if (arguments.credentialsPath) {
-    auto credentials = receiveContent(socket, deadline);
-    if (!credentials) return credentials.error();
-    files.credentials = std::move(credentials).value();
-  }
-  if (arguments.managementPasswordPath) {
-    auto password = receiveContent(socket, deadline);
-    if (!password) return password.error();
-    files.managementPassword = std::move(password).value();
-  }
+  // The child sends the texts in the order they are read here.
+  auto files = readProfileTexts(arguments, [&](const std::string&) { return receiveContent(socket, deadline); });
+  if (!files) return files;
   auto opened = receiveDescriptor(socket, deadline);
   if (!opened) return opened.error();
-  files.log = std::move(opened).value();
+  files.value().log = std::move(opened).value();
   return files;
 }
 

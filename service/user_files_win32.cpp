@@ -143,23 +143,11 @@ Result<OpenedFile, OsError> openLogForUser(HANDLE token, const std::string& file
 }
 
 Result<UserProfileFiles, OsError> openForUser(HANDLE token, const OpenVpnArguments& arguments) {
-  UserProfileFiles files;
-  auto config = readForUser(token, arguments.configPath);
-  if (!config) return config.error();
-  files.config = std::move(config).value();
-  if (arguments.credentialsPath) {
-    auto credentials = readForUser(token, *arguments.credentialsPath);
-    if (!credentials) return credentials.error();
-    files.credentials = std::move(credentials).value();
-  }
-  if (arguments.managementPasswordPath) {
-    auto password = readForUser(token, *arguments.managementPasswordPath);
-    if (!password) return password.error();
-    files.managementPassword = std::move(password).value();
-  }
+  auto files = readProfileTexts(arguments, [&](const std::string& path) { return readForUser(token, path); });
+  if (!files) return files;
   auto log = openLogForUser(token, arguments.logPath);
   if (!log) return log.error();
-  files.log = std::move(log).value();
+  files.value().log = std::move(log).value();
   return files;
 }
 
